@@ -1,0 +1,90 @@
+// Reader of the ".3d" mesh files into the fixed-capacity static meshes.
+#include "resources/mesh_loader.h"
+
+#include <cstdio>
+
+namespace {
+
+MeshVertex g_chelVertices[kChelVertexCapacity];
+MeshFace g_chelFaces[kChelFaceCapacity];
+MeshVertex g_zavodVertices[kZavodVertexCapacity];
+MeshFace g_zavodFaces[kZavodFaceCapacity];
+
+// Reads one little-endian 16-bit count; false at the end of the file.
+bool ReadCount(FILE* file, int* count) {
+  unsigned char bytes[2];
+  if (std::fread(bytes, 1, 2, file) != 2) return false;
+  *count = bytes[0] | (bytes[1] << 8);
+  return true;
+}
+
+}  // namespace
+
+Mesh g_chelMesh = {0, 0, kChelVertexCapacity, kChelFaceCapacity, g_chelVertices, g_chelFaces};
+Mesh g_zavodMesh = {0, 0, kZavodVertexCapacity, kZavodFaceCapacity, g_zavodVertices, g_zavodFaces};
+
+void LoadMesh(const char* fileName, Mesh* mesh) {
+  FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "lantern: cannot open mesh \"%s\"\n", fileName);
+    mesh->vertexCount = 0;
+    mesh->faceCount = 0;
+    return;
+  }
+  bool shortFile = false;
+
+  // Vertices: as many as declared, up to the capacity; the rest are skipped.
+  int declared = 0;
+  if (!ReadCount(file, &declared)) shortFile = true;
+  int vertices = declared;
+  if (vertices > mesh->vertexCapacity) {
+    std::fprintf(stderr, "lantern: mesh \"%s\" declares %d vertices, %d are read\n", fileName,
+                 declared, mesh->vertexCapacity);
+    vertices = mesh->vertexCapacity;
+  }
+  mesh->vertexCount = vertices;
+  if (std::fread(mesh->vertices, sizeof(MeshVertex), static_cast<size_t>(vertices), file) !=
+      static_cast<size_t>(vertices)) {
+    shortFile = true;
+  }
+  if (declared > vertices) {
+    std::fseek(file, static_cast<long>(declared - vertices) * 12, SEEK_CUR);
+  }
+
+  // Faces: as many as declared, up to the capacity.
+  declared = 0;
+  if (!shortFile && !ReadCount(file, &declared)) shortFile = true;
+  int faces = declared;
+  if (faces > mesh->faceCapacity) {
+    std::fprintf(stderr, "lantern: mesh \"%s\" declares %d faces, %d are read\n", fileName, declared,
+                 mesh->faceCapacity);
+    faces = mesh->faceCapacity;
+  }
+  if (std::fread(mesh->faces, sizeof(MeshFace), static_cast<size_t>(faces), file) !=
+      static_cast<size_t>(faces)) {
+    shortFile = true;
+  }
+  std::fclose(file);
+
+  // A face naming a vertex beyond the capacity would be read out of bounds
+  // when drawn: drop it, keeping the others in file order.
+  int kept = 0;
+  int dropped = 0;
+  for (int i = 0; i < faces; ++i) {
+    const MeshFace face = mesh->faces[i];
+    if (face.a >= mesh->vertexCapacity || face.b >= mesh->vertexCapacity ||
+        face.c >= mesh->vertexCapacity) {
+      ++dropped;
+      continue;
+    }
+    mesh->faces[kept++] = face;
+  }
+  mesh->faceCount = kept;
+  if (dropped > 0) {
+    std::fprintf(stderr, "lantern: mesh \"%s\" has %d faces naming vertices beyond %d; dropped\n",
+                 fileName, dropped, mesh->vertexCapacity);
+  }
+  if (shortFile) {
+    std::fprintf(stderr, "lantern: mesh \"%s\" is shorter than its counts say\n", fileName);
+  }
+}

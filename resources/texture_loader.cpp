@@ -1,0 +1,157 @@
+// Targa pictures and masks turned into mipmapped RGBA textures. All staging
+// is static and reused by every load; nothing is allocated.
+#include "resources/texture_loader.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "render/render_state.h"
+
+namespace {
+
+constexpr int kMaxPixels = 640 * 480;       // the largest picture
+constexpr int kMaxMaskPixels = 512 * 512;   // the largest masked picture
+constexpr int kNameSize = 64;               // a mask name with its prefix, NUL included
+constexpr long kPixelOffset = 18;           // pixels follow the 18-byte header
+
+// Staging areas; their contents persist from one load to the next, so a
+// file shorter than its size leaves the bytes of an earlier load in place.
+unsigned char g_stageColor[kMaxPixels * 3];
+unsigned char g_stageRgba[kMaxPixels * 4];
+unsigned char g_stageMask[kMaxMaskPixels];
+
+enum ReadResult { kReadOk, kReadMissing, kReadShort };
+
+// Reads size bytes from offset 18 of fileName into dest.
+ReadResult ReadPixels(const char* fileName, unsigned char* dest, size_t size) {
+  FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) return kReadMissing;
+  size_t got = 0;
+  if (std::fseek(file, kPixelOffset, SEEK_SET) == 0) got = std::fread(dest, 1, size, file);
+  std::fclose(file);
+  return got == size ? kReadOk : kReadShort;
+}
+
+// Reads a picture's colour bytes, reporting what went wrong. Returns false
+// when the file could not be opened.
+bool ReadColor(const char* fileName, int pixels, bool report) {
+  const ReadResult result = ReadPixels(fileName, g_stageColor, static_cast<size_t>(pixels) * 3);
+  if (result == kReadMissing) {
+    if (report) std::fprintf(stderr, "lantern: cannot open picture \"%s\"\n", fileName);
+    return false;
+  }
+  if (result == kReadShort && report) {
+    std::fprintf(stderr, "lantern: picture \"%s\" is shorter than its size\n", fileName);
+  }
+  return true;
+}
+
+// Reads a mask into the mask area. Returns false when it could not be opened.
+bool ReadMask(const char* maskName, int pixels) {
+  const ReadResult result = ReadPixels(maskName, g_stageMask, static_cast<size_t>(pixels));
+  if (result == kReadMissing) {
+    std::fprintf(stderr, "lantern: cannot open mask \"%s\"\n", maskName);
+    return false;
+  }
+  if (result == kReadShort) {
+    std::fprintf(stderr, "lantern: mask \"%s\" is shorter than its size\n", maskName);
+  }
+  return true;
+}
+
+// Builds the RGBA area: colour bytes blue, green, red become red, green,
+// blue; the alpha is the mask byte, or 255 without a mask. No premultiplication.
+void BuildRgba(int pixels, bool useMask) {
+  for (int i = 0; i < pixels; ++i) {
+    g_stageRgba[4 * i + 0] = g_stageColor[3 * i + 2];
+    g_stageRgba[4 * i + 1] = g_stageColor[3 * i + 1];
+    g_stageRgba[4 * i + 2] = g_stageColor[3 * i + 0];
+    g_stageRgba[4 * i + 3] = useMask ? g_stageMask[i] : 255;
+  }
+}
+
+// The image a picture that cannot be opened gets: fully transparent.
+void BuildTransparent(int pixels) {
+  std::memset(g_stageRgba, 0, static_cast<size_t>(pixels) * 4);
+}
+
+void Upload(GLuint name, int width, int height) {
+  glBindTexture(GL_TEXTURE_2D, name);
+  gluBuild2DMipmaps(GL_TEXTURE_2D, 4, width, height, GL_RGBA, GL_UNSIGNED_BYTE, g_stageRgba);
+}
+
+bool SizeFits(const char* fileName, int width, int height, int maxPixels) {
+  if (width > 0 && height > 0 && width <= maxPixels / height) return true;
+  std::fprintf(stderr, "lantern: picture \"%s\" of %d by %d is not a size the loader holds\n",
+               fileName, width, height);
+  return false;
+}
+
+}  // namespace
+
+void LoadTexture(int maskFlag, const char* fileName, int width, int height, int slot) {
+  if (slot < 0 || slot >= kTextureSlots) {
+    std::fprintf(stderr, "lantern: picture \"%s\" names slot %d, which does not exist\n", fileName, slot);
+    return;
+  }
+  const bool masked = maskFlag == 1;
+  if (!SizeFits(fileName, width, height, masked ? kMaxMaskPixels : kMaxPixels)) return;
+  char maskName[kNameSize];
+  if (masked) {
+    const int length = std::snprintf(maskName, sizeof maskName, "mask-%s", fileName);
+    if (length < 0 || length >= kNameSize) {
+      std::fprintf(stderr, "lantern: picture name \"%s\" is too long for its mask name\n", fileName);
+      return;
+    }
+  }
+
+  const int pixels = width * height;
+  if (!ReadColor(fileName, pixels, true)) {
+    BuildTransparent(pixels);
+  } else {
+    const bool haveMask = masked && ReadMask(maskName, pixels);
+    BuildRgba(pixels, haveMask);
+  }
+  Upload(g_textures[slot], width, height);
+}
+
+void LoadTextureFrames(int frameCount, const char* fileName, int width, int height, int table) {
+  GLuint* names = nullptr;
+  int entries = 0;
+  if (table == 0) {
+    names = g_frameTexturesA;
+    entries = kFrameTexturesA;
+  } else if (table == 2) {
+    names = g_frameTexturesC;
+    entries = kFrameTexturesC;
+  } else {
+    std::fprintf(stderr, "lantern: animation \"%s\" names table %d, which does not exist\n", fileName, table);
+    return;
+  }
+  if (frameCount > entries) {
+    std::fprintf(stderr, "lantern: animation \"%s\" has %d frames, its table holds %d\n", fileName,
+                 frameCount, entries);
+    frameCount = entries;
+  }
+  if (!SizeFits(fileName, width, height, kMaxMaskPixels)) return;
+  const int pixels = width * height;
+
+  for (int n = 0; n < frameCount; ++n) {
+    char maskName[kNameSize];
+    const int length = std::snprintf(maskName, sizeof maskName, "mask%d-%s", n, fileName);
+    if (length < 0 || length >= kNameSize) {
+      std::fprintf(stderr, "lantern: picture name \"%s\" is too long for its mask name\n", fileName);
+      return;
+    }
+    // Each frame reads the colour file again; a missing one is reported once.
+    if (!ReadColor(fileName, pixels, n == 0)) {
+      BuildTransparent(pixels);
+    } else {
+      BuildRgba(pixels, ReadMask(maskName, pixels));
+    }
+    Upload(names[n], width, height);
+  }
+}

@@ -1,0 +1,31 @@
+// The music clock: the music start sequence and the clock thread that
+// samples the playing position every 14 ms.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The clock thread runs while this is not 0. Written by the main thread.
+extern std::atomic<int32_t> g_running;
+// Handle of the loaded module (0: none). Written by the main thread (music start).
+extern std::atomic<uint32_t> g_music;
+// Low 16 bits of the last position read: the order. Written by the clock thread.
+extern std::atomic<int32_t> g_order;
+// Last position read shifted right by 16, sign kept: the row. Written by the clock thread.
+extern std::atomic<int32_t> g_row;
+// Passes of the clock loop (one per 14 ms), never reset. Written by the clock thread.
+extern std::atomic<float> g_ticks;
+
+// Milliseconds the clock thread sleeps per pass (one tick).
+constexpr int kTickMilliseconds = 14;
+
+// Audio initialisation, loading and playing "TRK-MAIN.mo3" from its
+// beginning, then StartClockThread. Repeated at every window creation.
+void StartMusic();
+
+// Starts the clock thread; a repeated start leaves exactly one thread writing.
+void StartClockThread();
+
+// The clock thread's loop: until g_running is 0, read the position, store
+// order, row, one more tick, sleep 14 ms.
+void ClockThread();
