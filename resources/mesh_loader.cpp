@@ -10,12 +10,17 @@ MeshFace g_chelFaces[kChelFaceCapacity];
 MeshVertex g_zavodVertices[kZavodVertexCapacity];
 MeshFace g_zavodFaces[kZavodFaceCapacity];
 
-// Reads one little-endian 16-bit count; false at the end of the file.
+// Reads one little-endian 16-bit count over *count. Bytes the file does not
+// deliver keep those of the count already held, as a plain read into the
+// field would; returns false when the count was not read whole.
 bool ReadCount(FILE* file, int* count) {
   unsigned char bytes[2];
-  if (std::fread(bytes, 1, 2, file) != 2) return false;
-  *count = bytes[0] | (bytes[1] << 8);
-  return true;
+  const size_t got = std::fread(bytes, 1, 2, file);
+  int value = *count & 0xFFFF;
+  if (got >= 1) value = (value & 0xFF00) | bytes[0];
+  if (got == 2) value = (value & 0x00FF) | (bytes[1] << 8);
+  *count = value;
+  return got == 2;
 }
 
 }  // namespace
@@ -34,7 +39,7 @@ void LoadMesh(const char* fileName, Mesh* mesh) {
   bool shortFile = false;
 
   // Vertices: as many as declared, up to the capacity; the rest are skipped.
-  int declared = 0;
+  int declared = mesh->vertexCount;
   if (!ReadCount(file, &declared)) shortFile = true;
   int vertices = declared;
   if (vertices > mesh->vertexCapacity) {
@@ -51,9 +56,11 @@ void LoadMesh(const char* fileName, Mesh* mesh) {
     std::fseek(file, static_cast<long>(declared - vertices) * 12, SEEK_CUR);
   }
 
-  // Faces: as many as declared, up to the capacity.
-  declared = 0;
-  if (!shortFile && !ReadCount(file, &declared)) shortFile = true;
+  // Faces: as many as declared, up to the capacity. A count the file ends
+  // before keeps the count already held, and the faces not read keep their
+  // earlier contents (checked by an earlier load, or zero).
+  declared = mesh->faceCount;
+  if (!ReadCount(file, &declared)) shortFile = true;
   int faces = declared;
   if (faces > mesh->faceCapacity) {
     std::fprintf(stderr, "lantern: mesh \"%s\" declares %d faces, %d are read\n", fileName, declared,

@@ -139,13 +139,19 @@ void LoadTextureFrames(int frameCount, const char* fileName, int width, int heig
   if (!SizeFits(fileName, width, height, kMaxMaskPixels)) return;
   const int pixels = width * height;
 
-  for (int n = 0; n < frameCount; ++n) {
-    char maskName[kNameSize];
-    const int length = std::snprintf(maskName, sizeof maskName, "mask%d-%s", n, fileName);
+  // The last frame has the longest mask name: if it fits, every one does,
+  // so an animation is either loaded whole or not at all.
+  char maskName[kNameSize];
+  if (frameCount > 0) {
+    const int length = std::snprintf(maskName, sizeof maskName, "mask%d-%s", frameCount - 1, fileName);
     if (length < 0 || length >= kNameSize) {
       std::fprintf(stderr, "lantern: picture name \"%s\" is too long for its mask name\n", fileName);
       return;
     }
+  }
+
+  for (int n = 0; n < frameCount; ++n) {
+    std::snprintf(maskName, sizeof maskName, "mask%d-%s", n, fileName);
     // Each frame reads the colour file again; a missing one is reported once.
     if (!ReadColor(fileName, pixels, n == 0)) {
       BuildTransparent(pixels);

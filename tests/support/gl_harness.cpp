@@ -207,3 +207,30 @@ void GlTest::SetUp() {
 }
 
 }  // namespace harness
+
+namespace harness {
+
+std::vector<Rgba> ReadTextureLevel(unsigned texture, int level, int* width, int* height) {
+  GLint previous = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  GLint w = 0;
+  GLint h = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &w);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &h);
+  std::vector<Rgba> texels(static_cast<size_t>(w) * static_cast<size_t>(h));
+  if (!texels.empty()) {
+    glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  }
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+  if (width != nullptr) *width = w;
+  if (height != nullptr) *height = h;
+  return texels;
+}
+
+void ClearFrame(uint8_t r, uint8_t g, uint8_t b) {
+  glClearColor(r / 255.0f, g / 255.0f, b / 255.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+}  // namespace harness

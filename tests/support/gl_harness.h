@@ -97,3 +97,13 @@ class GlTest : public ::testing::Test {
 };
 
 }  // namespace harness
+
+namespace harness {
+
+// The image of one mipmap level of a texture, row 0 first (texture row 0 =
+// the first row of the picture file); width and height receive its size.
+std::vector<Rgba> ReadTextureLevel(unsigned texture, int level, int* width, int* height);
+// Clears the colour and depth buffers to one colour (0..255 per channel).
+void ClearFrame(uint8_t r, uint8_t g, uint8_t b);
+
+}  // namespace harness
