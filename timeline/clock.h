@@ -29,3 +29,10 @@ void StartClockThread();
 // The clock thread's loop: until g_running is 0, read the position, store
 // order, row, one more tick, sleep 14 ms.
 void ClockThread();
+
+// Clears g_running and waits for the clock thread to end (at exit, so that
+// nothing outlives main; and in tests).
+void StopClockThread();
+
+// Clock threads now running: 0 or 1.
+int ClockThreadsRunning();

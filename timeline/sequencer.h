@@ -22,3 +22,14 @@ void LoadAllScenes();
 // One frame: snapshot of the clock, frame delta, the scene the order
 // selects. Returns false once g_quit is set. Does not present the frame.
 bool DrawFrame();
+
+constexpr int kSceneCount = 8;
+
+// The draw function of each scene, scene 1 first; DrawFrame calls through
+// this table (tests put recorders in it).
+extern void (*g_sceneDraw[kSceneCount])();
+
+// The scene (1 to 8) that a music order selects, compared as a signed number:
+// below 4 scene 1, 4-5 scene 2, 6-7 scene 3, 8-11 scene 4, 12-15 scene 5,
+// 16-19 scene 6, 20-21 scene 7, 22 and above scene 8.
+int SceneForOrder(int order);

@@ -1,0 +1,369 @@
+// Music playback: libopenmpt modules rendered into one float stereo stream,
+// fed to an SDL audio device or, with no device, to a silent real-time
+// thread; the heard position is looked up from marks left per rendered chunk.
+//
+// Two locks: g_moduleMutex guards the libopenmpt objects (only one thread
+// ever uses a module at a time: the renderer, or the main thread loading,
+// freeing or rewinding); g_positionMutex guards the position marks and the
+// stream clock, held only briefly by the renderer and by position queries,
+// which never touch a module.
+#include "platform/music_player.h"
+
+#include <SDL.h>
+#include <libopenmpt/libopenmpt.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kMaxModules = 4;
+// Frames per rendered chunk: the granularity of the heard position (5.8 ms).
+constexpr int kChunkFrames = 256;
+// Frames per device callback.
+constexpr int kDeviceBufferFrames = 1024;
+// Marks kept per module: 512 chunks, about 3 s of audio, far above any latency.
+constexpr int kMarkCount = 512;
+// How far the silent player renders ahead of the listener's time.
+constexpr int64_t kSilentLeadFrames = 4 * kChunkFrames;
+
+struct PositionMark {
+  int64_t endFrame;  // stream frame just after the chunk
+  uint32_t position;
+};
+
+// What the renderer owns (under g_moduleMutex).
+struct ModuleSlot {
+  openmpt_module* module;
+  uint32_t handle;
+  bool playing;
+  bool ended;
+};
+
+// What position queries read (under g_positionMutex).
+struct PositionTrack {
+  uint32_t handle;
+  bool playing;
+  int64_t playStartFrame;
+  uint32_t startPosition;
+  PositionMark marks[kMarkCount];
+  int markCount;
+  int markHead;  // index of the oldest mark
+};
+
+std::mutex g_moduleMutex;
+std::mutex g_positionMutex;
+
+ModuleSlot g_slots[kMaxModules];
+PositionTrack g_tracks[kMaxModules];
+uint32_t g_nextHandle = 1;
+
+// Stream clock (under g_positionMutex): frames rendered so far, and the
+// reference point from which the heard frame is extrapolated.
+int64_t g_renderedFrames = 0;
+int64_t g_clockRefFrame = 0;
+int64_t g_clockRefNanos = 0;
+int64_t g_latencyFrames = 0;
+bool g_clockRunning = false;
+
+int g_sampleRate = kMusicSampleRate;
+bool g_outputOpen = false;
+bool g_outputSilent = false;
+SDL_AudioDeviceID g_device = 0;
+std::thread g_silentThread;
+std::atomic<bool> g_silentStop{false};
+
+float g_chunk[kChunkFrames * 2];
+float g_silentBuffer[kChunkFrames * 2];
+
+int64_t NowNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+uint32_t PositionWord(openmpt_module* module) {
+  uint32_t order = static_cast<uint32_t>(openmpt_module_get_current_order(module)) & 0xFFFFu;
+  uint32_t row = static_cast<uint32_t>(openmpt_module_get_current_row(module)) & 0xFFFFu;
+  return order | (row << 16);
+}
+
+void AddMark(PositionTrack* track, int64_t endFrame, uint32_t position) {
+  int index = (track->markHead + track->markCount) % kMarkCount;
+  if (track->markCount == kMarkCount) {
+    track->markHead = (track->markHead + 1) % kMarkCount;
+  } else {
+    ++track->markCount;
+  }
+  track->marks[index] = {endFrame, position};
+}
+
+// Renders frames of the mixed stream into out (interleaved stereo) in chunks,
+// leaving one position mark per chunk for every module that played all of
+// it. A short read is the song's end: the module stops, and its last mark
+// (the last real row) stands, since libopenmpt already reports the
+// wrapped-around start for that chunk. Caller holds g_moduleMutex.
+void RenderStream(float* out, int frames) {
+  std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(frames));
+  for (int offset = 0; offset < frames; offset += kChunkFrames) {
+    int count = frames - offset < kChunkFrames ? frames - offset : kChunkFrames;
+    uint32_t positions[kMaxModules];
+    bool marked[kMaxModules];
+    for (int i = 0; i < kMaxModules; ++i) {
+      ModuleSlot& slot = g_slots[i];
+      marked[i] = false;
+      if (slot.module == nullptr || !slot.playing || slot.ended) continue;
+      size_t got = openmpt_module_read_interleaved_float_stereo(
+          slot.module, g_sampleRate, static_cast<size_t>(count), g_chunk);
+      float* target = out + 2 * offset;
+      for (size_t s = 0; s < 2 * got; ++s) target[s] += g_chunk[s];
+      if (got < static_cast<size_t>(count)) {
+        slot.ended = true;
+      } else {
+        positions[i] = PositionWord(slot.module);
+        marked[i] = true;
+      }
+    }
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    int64_t endFrame = g_renderedFrames + count;
+    for (int i = 0; i < kMaxModules; ++i) {
+      if (marked[i] && g_tracks[i].handle == g_slots[i].handle) {
+        AddMark(&g_tracks[i], endFrame, positions[i]);
+      }
+    }
+    g_renderedFrames = endFrame;
+  }
+}
+
+void DeviceCallback(void*, Uint8* stream, int length) {
+  int frames = length / static_cast<int>(2 * sizeof(float));
+  {
+    std::lock_guard<std::mutex> lock(g_moduleMutex);
+    RenderStream(reinterpret_cast<float*>(stream), frames);
+  }
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  g_clockRefFrame = g_renderedFrames;
+  g_clockRefNanos = NowNanos();
+  g_clockRunning = true;
+}
+
+// Stands in for the device: renders the stream at real time, a little
+// ahead of the listener's clock, and throws it away.
+void SilentPlayer() {
+  {
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    g_clockRefFrame = g_renderedFrames;
+    g_clockRefNanos = NowNanos();
+    g_latencyFrames = 0;
+    g_clockRunning = true;
+  }
+  while (!g_silentStop.load(std::memory_order_relaxed)) {
+    int64_t target;
+    {
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      target = g_clockRefFrame + (NowNanos() - g_clockRefNanos) * g_sampleRate / 1000000000 +
+               kSilentLeadFrames;
+    }
+    for (;;) {
+      std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+      int64_t rendered;
+      {
+        std::lock_guard<std::mutex> lock(g_positionMutex);
+        rendered = g_renderedFrames;
+      }
+      if (rendered >= target) break;
+      RenderStream(g_silentBuffer, kChunkFrames);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+// The stream frame reaching the listener now. Caller holds g_positionMutex.
+int64_t HeardFrame() {
+  if (!g_clockRunning) return 0;
+  int64_t heard = g_clockRefFrame - g_latencyFrames +
+                  (NowNanos() - g_clockRefNanos) * g_sampleRate / 1000000000;
+  if (heard > g_renderedFrames - 1) heard = g_renderedFrames - 1;
+  return heard < 0 ? 0 : heard;
+}
+
+int FindSlot(uint32_t handle) {
+  if (handle == 0) return -1;
+  for (int i = 0; i < kMaxModules; ++i) {
+    if (g_slots[i].handle == handle) return i;
+  }
+  return -1;
+}
+
+bool ReadWholeFile(const char* fileName, std::vector<char>* data) {
+  FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) return false;
+  bool ok = std::fseek(file, 0, SEEK_END) == 0;
+  long size = ok ? std::ftell(file) : -1;
+  ok = ok && size > 0 && std::fseek(file, 0, SEEK_SET) == 0;
+  if (ok) {
+    data->resize(static_cast<size_t>(size));
+    ok = std::fread(data->data(), 1, data->size(), file) == data->size();
+  }
+  std::fclose(file);
+  return ok;
+}
+
+}  // namespace
+
+void InitMusicOutput(int frequency) {
+  if (g_outputOpen) return;
+  g_sampleRate = frequency > 0 ? frequency : kMusicSampleRate;
+  g_outputSilent = true;
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+    SDL_AudioSpec wanted;
+    SDL_AudioSpec obtained;
+    std::memset(&wanted, 0, sizeof wanted);
+    wanted.freq = g_sampleRate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = 2;
+    wanted.samples = kDeviceBufferFrames;
+    wanted.callback = DeviceCallback;
+    g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (g_device != 0) {
+      g_outputSilent = false;
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      // Heard audio trails what is handed over by the buffer just filled and
+      // the one playing before it.
+      g_latencyFrames = 2 * static_cast<int64_t>(obtained.samples);
+    } else {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+  }
+  g_outputOpen = true;
+}
+
+void StartMusicOutput() {
+  if (!g_outputOpen) return;
+  if (!g_outputSilent) {
+    SDL_PauseAudioDevice(g_device, 0);
+  } else if (!g_silentThread.joinable()) {
+    g_silentStop.store(false, std::memory_order_relaxed);
+    g_silentThread = std::thread(SilentPlayer);
+  }
+}
+
+uint32_t LoadMusicFile(const char* fileName) {
+  if (fileName == nullptr) return 0;
+  std::vector<char> data;
+  if (!ReadWholeFile(fileName, &data)) return 0;
+  openmpt_module* module = openmpt_module_create_from_memory2(
+      data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
+      nullptr, nullptr, nullptr, nullptr);
+  if (module == nullptr) return 0;
+  openmpt_module_set_repeat_count(module, 0);
+  openmpt_module_ctl_set_text(module, "play.at_end", "stop");
+
+  std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+  int free = -1;
+  for (int i = 0; i < kMaxModules && free < 0; ++i) {
+    if (g_slots[i].module == nullptr) free = i;
+  }
+  if (free < 0) {
+    openmpt_module_destroy(module);
+    return 0;
+  }
+  uint32_t handle = g_nextHandle++;
+  if (g_nextHandle == 0) g_nextHandle = 1;
+  g_slots[free] = {module, handle, false, false};
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  PositionTrack& track = g_tracks[free];
+  track.handle = handle;
+  track.playing = false;
+  track.playStartFrame = 0;
+  track.startPosition = PositionWord(module);
+  track.markCount = 0;
+  track.markHead = 0;
+  return handle;
+}
+
+void FreeMusic(uint32_t handle) {
+  std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+  int index = FindSlot(handle);
+  if (index < 0) return;
+  openmpt_module_destroy(g_slots[index].module);
+  g_slots[index] = {nullptr, 0, false, false};
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  g_tracks[index].handle = 0;
+  g_tracks[index].playing = false;
+  g_tracks[index].markCount = 0;
+}
+
+void PlayMusic(uint32_t handle) {
+  std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+  int index = FindSlot(handle);
+  if (index < 0) return;
+  ModuleSlot& slot = g_slots[index];
+  openmpt_module_set_position_seconds(slot.module, 0.0);
+  slot.playing = true;
+  slot.ended = false;
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  PositionTrack& track = g_tracks[index];
+  track.playing = true;
+  track.playStartFrame = g_renderedFrames;
+  track.startPosition = PositionWord(slot.module);
+  track.markCount = 0;
+  track.markHead = 0;
+}
+
+uint32_t GetMusicPosition(uint32_t handle) {
+  if (handle == 0) return kNoMusicPosition;
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  const PositionTrack* track = nullptr;
+  for (int i = 0; i < kMaxModules; ++i) {
+    if (g_tracks[i].handle == handle) track = &g_tracks[i];
+  }
+  if (track == nullptr) return kNoMusicPosition;
+  if (!track->playing || track->markCount == 0) return track->startPosition;
+  int64_t heard = HeardFrame();
+  if (heard < track->playStartFrame) return track->startPosition;
+  // The chunk that holds the heard frame; past the last mark (the song has
+  // ended, or the renderer is behind) the last mark holds.
+  for (int n = 0; n < track->markCount; ++n) {
+    const PositionMark& mark = track->marks[(track->markHead + n) % kMarkCount];
+    if (mark.endFrame > heard) return mark.position;
+  }
+  return track->marks[(track->markHead + track->markCount - 1) % kMarkCount].position;
+}
+
+void ShutdownMusicOutput() {
+  if (g_silentThread.joinable()) {
+    g_silentStop.store(true, std::memory_order_relaxed);
+    g_silentThread.join();
+  }
+  if (g_device != 0) {
+    SDL_CloseAudioDevice(g_device);
+    g_device = 0;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+  std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+  for (int i = 0; i < kMaxModules; ++i) {
+    if (g_slots[i].module != nullptr) openmpt_module_destroy(g_slots[i].module);
+    g_slots[i] = {nullptr, 0, false, false};
+  }
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  for (int i = 0; i < kMaxModules; ++i) {
+    g_tracks[i].handle = 0;
+    g_tracks[i].playing = false;
+    g_tracks[i].markCount = 0;
+  }
+  g_renderedFrames = 0;
+  g_clockRefFrame = 0;
+  g_clockRefNanos = 0;
+  g_latencyFrames = 0;
+  g_clockRunning = false;
+  g_outputOpen = false;
+  g_outputSilent = false;
+}
+
+bool MusicOutputIsSilent() { return g_outputOpen && g_outputSilent; }

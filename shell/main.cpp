@@ -1,0 +1,42 @@
+// The lantern program's entry point: finds its data, runs the show, and
+// stops the clock thread and the music before the process ends.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/music_player.h"
+#include "shell/data_directory.h"
+#include "shell/main_loop.h"
+#include "timeline/clock.h"
+
+namespace {
+
+void PrintUsage() {
+  std::printf(
+      "lantern: a real-time audiovisual demo in a 640x480 OpenGL window.\n"
+      "\n"
+      "Usage: lantern\n"
+      "\n"
+      "At start a box asks whether to run full screen. Keys: Escape quits,\n"
+      "F1 switches between full screen and a window and restarts the show.\n"
+      "The data files (TRK-MAIN.mo3 and the .tga and .3d files) are read from\n"
+      "the working directory, else from the program's directory or its data/\n"
+      "folder.\n"
+      "\n"
+      "Environment:\n"
+      "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    PrintUsage();
+    return 0;
+  }
+  ReadFullscreenAnswerFromEnvironment();
+  ChangeToDataDirectory();
+  int exitCode = RunDemo();
+  StopClockThread();
+  ShutdownMusicOutput();
+  return exitCode;
+}

@@ -1,0 +1,80 @@
+// The program's life on the main thread: the question, creation, the loop
+// that drains every message before each idle frame, Escape, the end of the
+// show, the F1 toggle and the exit.
+#include "shell/main_loop.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+
+#include "platform/window_system.h"
+#include "shell/window.h"
+#include "timeline/clock.h"
+#include "timeline/sequencer.h"
+
+int g_presetFullscreenAnswer = 0;
+bool (*g_drawFrameHook)() = DrawFrame;
+
+namespace {
+constexpr int kWindowWidth = 640;
+constexpr int kWindowHeight = 480;
+constexpr int kWindowBits = 32;
+}  // namespace
+
+void ReadFullscreenAnswerFromEnvironment() {
+  const char* value = std::getenv("LANTERN_FULLSCREEN");
+  g_presetFullscreenAnswer = 0;
+  if (value == nullptr) return;
+  if (strcasecmp(value, "yes") == 0) g_presetFullscreenAnswer = kAnswerYes;
+  if (strcasecmp(value, "no") == 0) g_presetFullscreenAnswer = kAnswerNo;
+}
+
+int RunDemo() {
+  const WindowSystem* system = g_windowSystem;
+  int answer = g_presetFullscreenAnswer;
+  if (answer == 0) {
+    answer = system->showMessageBox("Would You Like To Run In Fullscreen Mode?",
+                                    "Start FullScreen?", kBoxYesNo | kBoxIconQuestion);
+  }
+  if (answer == kAnswerNo) g_fullscreen = false;
+
+  if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits, g_fullscreen)) {
+    return kExitCreationFailed;
+  }
+
+  bool done = false;
+  WindowMessage message = {0, 0, 0};
+  bool quitTaken = false;
+  while (!done) {
+    if (system->takeMessage(&message)) {
+      if (message.message == kMsgQuit) {
+        done = true;
+        quitTaken = true;
+      } else {
+        DemoWindowProc(g_hWnd, message.message, message.wParam, message.lParam);
+      }
+      continue;
+    }
+
+    // Idle pass: one frame, unless the show has ended or Escape is down.
+    if ((g_active && !g_drawFrameHook()) || g_keys[kVkEscape]) {
+      done = true;
+      g_running.store(0, std::memory_order_relaxed);
+    } else {
+      system->swapBuffers(g_hDC);
+    }
+
+    if (g_keys[kVkF1]) {
+      g_keys[kVkF1] = false;
+      DestroyDemoWindow();
+      g_fullscreen = !g_fullscreen;
+      if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits,
+                            g_fullscreen)) {
+        return kExitCreationFailed;
+      }
+    }
+  }
+
+  DestroyDemoWindow();
+  return quitTaken ? static_cast<int>(message.wParam) : 0;
+}

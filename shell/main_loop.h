@@ -1,0 +1,23 @@
+// The program's life: the full-screen question, window creation, the
+// message loop that draws a frame whenever the queue is empty, Escape, the
+// end of the show, the F1 toggle and the exit.
+#pragma once
+
+// Exit code when the window cannot be created (at start or after F1).
+constexpr int kExitCreationFailed = 1;
+
+// The answer to the start-up question given in advance (kAnswerYes or
+// kAnswerNo), or 0 to ask it in a box.
+extern int g_presetFullscreenAnswer;
+
+// One frame of the show; DrawFrame unless a test installs its own.
+extern bool (*g_drawFrameHook)();
+
+// Reads LANTERN_FULLSCREEN ("yes" or "no") into g_presetFullscreenAnswer;
+// any other value, or none, leaves the question to the box.
+void ReadFullscreenAnswerFromEnvironment();
+
+// Runs the whole show; returns the exit code: the quit message's code after
+// the window is closed, 0 after Escape or the end of the show,
+// kExitCreationFailed when the window cannot be created.
+int RunDemo();
