@@ -1,0 +1,5 @@
+// placeholder
+#include "tools/gen_assets/art.h"
+namespace gen {
+std::vector<AssetDef> fieldAssets() { return {}; }
+}
