@@ -1,0 +1,455 @@
+// lantern-capture: renders the show offline on an offscreen GL context, on a
+// virtual clock (frame k at k / fps), to PNG frames, a WAV and frames.csv,
+// to an MP4 through ffmpeg, and to a contact sheet.
+#include <SDL.h>
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "render/render_state.h"
+#include "timeline/clock.h"
+#include "timeline/sequencer.h"
+#include "tools/capture/music.h"
+#include "tools/capture/video_pipe.h"
+#include "tools/capture/virtual_clock.h"
+#include "tools/capture/writers.h"
+
+namespace fs = std::filesystem;
+using capture::Position;
+
+namespace {
+
+const char* const kUsage =
+    "usage: lantern-capture [options]\n"
+    "Renders the show offline, faster than real time, on a virtual clock.\n"
+    "\n"
+    "  --out DIR             write frame-000000.png..., audio.wav and frames.csv into DIR\n"
+    "  --video FILE.mp4      encode H.264 video and AAC audio through ffmpeg\n"
+    "  --contact-sheet FILE  one picture: the first frame at row 32 of each order\n"
+    "  --fps N               frames per second (default 60; 60000/1001 and 29.97 work)\n"
+    "  --scale N             render N*640 by N*480 (default 1)\n"
+    "  --from ORDER[:ROW]    first music position written (the show is still\n"
+    "                        simulated from its start)\n"
+    "  --to ORDER[:ROW]      last music position written (a bare ORDER includes all of it)\n"
+    "  --data DIR            read the show's data from DIR (default: data/ beside this program)\n"
+    "  --stats               print each scene's frame time (median, 99th percentile) on stdout\n"
+    "  --quiet               no progress bar\n"
+    "  --help                this text\n"
+    "\n"
+    "The run ends with the frame that ends the show (order 30, row 63), which is\n"
+    "not written, as it is never presented by the live program.\n";
+
+struct Options {
+  std::string outDir;
+  std::string video;
+  std::string contactSheet;
+  std::string dataDir;
+  capture::Rate rate;
+  int scale = 1;
+  Position from{0, 0};
+  Position to{65535, std::numeric_limits<int32_t>::max()};
+  bool toGiven = false;
+  bool stats = false;
+  bool quiet = false;
+};
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "lantern-capture: %s\n", message.c_str());
+  return 1;
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "lantern-capture: %s\n(try --help)\n", message.c_str());
+  return 2;
+}
+
+// 0: parsed; 1: --help shown; 2: usage error (already reported).
+int ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 1;
+    }
+    if (arg == "--stats") {
+      options->stats = true;
+      continue;
+    }
+    if (arg == "--quiet") {
+      options->quiet = true;
+      continue;
+    }
+    const bool takesValue = arg == "--out" || arg == "--video" || arg == "--contact-sheet" || arg == "--fps" ||
+                            arg == "--scale" || arg == "--from" || arg == "--to" || arg == "--data";
+    if (!takesValue) return UsageError("unknown option " + arg);
+    if (i + 1 >= argc) return UsageError(arg + " needs a value");
+    const std::string value = argv[++i];
+    if (arg == "--out") {
+      options->outDir = value;
+    } else if (arg == "--video") {
+      options->video = value;
+    } else if (arg == "--contact-sheet") {
+      options->contactSheet = value;
+    } else if (arg == "--data") {
+      options->dataDir = value;
+    } else if (arg == "--fps") {
+      if (!capture::ParseRate(value, &options->rate)) {
+        return UsageError("--fps wants a rate from 0.1 to 1000 like 60, 60000/1001 or 29.97, not " + value);
+      }
+    } else if (arg == "--scale") {
+      int64_t scale = 0;
+      if (!capture::ParseCount(value, &scale) || scale < 1 || scale > 8) {
+        return UsageError("--scale wants a whole number from 1 to 8, not " + value);
+      }
+      options->scale = static_cast<int>(scale);
+    } else if (arg == "--from") {
+      if (!capture::ParsePosition(value, false, &options->from)) {
+        return UsageError("--from wants ORDER or ORDER:ROW, not " + value);
+      }
+    } else if (arg == "--to") {
+      if (!capture::ParsePosition(value, true, &options->to)) {
+        return UsageError("--to wants ORDER or ORDER:ROW, not " + value);
+      }
+      options->toGiven = true;
+    }
+  }
+  if (options->to < options->from) return UsageError("--to lies before --from");
+  return 0;
+}
+
+std::string DefaultDataDir() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return "data";
+  return (exe.parent_path() / "data").string();
+}
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const fs::path p = fs::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+// The offscreen window and context, sized 640N by 480N.
+struct GlContext {
+  SDL_Window* window = nullptr;
+  SDL_GLContext context = nullptr;
+};
+
+bool CreateContext(int width, int height, GlContext* gl, std::string* error) {
+  // Never a visible window, whatever display there is.
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    *error = std::string("cannot start SDL's offscreen video: ") + SDL_GetError();
+    return false;
+  }
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  gl->window = SDL_CreateWindow("lantern-capture", 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  if (gl->window == nullptr) {
+    *error = std::string("cannot create an offscreen OpenGL surface: ") + SDL_GetError();
+    return false;
+  }
+  gl->context = SDL_GL_CreateContext(gl->window);
+  if (gl->context == nullptr || SDL_GL_MakeCurrent(gl->window, gl->context) != 0) {
+    *error = std::string("cannot create an OpenGL context: ") + SDL_GetError();
+    return false;
+  }
+  return true;
+}
+
+void DestroyContext(GlContext* gl) {
+  if (gl->context != nullptr) SDL_GL_DeleteContext(gl->context);
+  if (gl->window != nullptr) SDL_DestroyWindow(gl->window);
+  SDL_Quit();
+}
+
+// The music is driven by the capture's own clock: nothing to start.
+void NoMusicStart() {}
+
+std::string Clock(double seconds) {
+  const int s = static_cast<int>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
+  return text;
+}
+
+class Progress {
+ public:
+  Progress(bool enabled, double virtualEnd) : enabled_(enabled), end_(virtualEnd) {}
+
+  void Update(double virtualNow, int64_t frame, const Position& position, bool force = false) {
+    if (!enabled_) return;
+    const double elapsed = Elapsed();
+    if (!force && elapsed - lastDraw_ < 0.2) return;
+    lastDraw_ = elapsed;
+    const double fraction = end_ > 0.0 ? std::clamp(virtualNow / end_, 0.0, 1.0) : 0.0;
+    constexpr int kBar = 30;
+    const int filled = static_cast<int>(fraction * kBar);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kBar - filled), '.');
+    const std::string eta = fraction > 0.001 ? Clock(elapsed * (1.0 - fraction) / fraction) : "?";
+    std::fprintf(stderr, "\r[%s] %3d%%  frame %lld  order %2d row %2d  elapsed %s  ETA %s ", bar.c_str(),
+                 static_cast<int>(fraction * 100.0), static_cast<long long>(frame), position.order, position.row,
+                 Clock(elapsed).c_str(), eta.c_str());
+    drawn_ = true;
+  }
+  void Done() {
+    if (drawn_) std::fputs("\n", stderr);
+    drawn_ = false;
+  }
+  double Elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+ private:
+  bool enabled_;
+  double end_;
+  double lastDraw_ = -1.0;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  const size_t index = static_cast<size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
+  return values[std::min(index, values.size() - 1)];
+}
+
+int Run(const Options& options) {
+  const std::string dataDir = Absolute(options.dataDir.empty() ? DefaultDataDir() : options.dataDir);
+  const std::string outDir = Absolute(options.outDir);
+  const std::string video = Absolute(options.video);
+  const std::string sheetPath = Absolute(options.contactSheet);
+  std::string error;
+
+  // Everything that can be checked before a frame is drawn is checked here.
+  std::string ffmpeg;
+  if (!video.empty()) {
+    ffmpeg = capture::FindFfmpeg();
+    if (ffmpeg.empty()) return Fail("--video needs ffmpeg, which is not in PATH (Debian package ffmpeg)");
+  }
+  if (!fs::is_directory(dataDir)) {
+    return Fail("no show data: " + dataDir + " is not a directory (build the project first, or pass --data DIR)");
+  }
+  capture::MusicRenderer music;
+  if (!fs::exists(fs::path(dataDir) / "TRK-MAIN.mo3")) {
+    return Fail("no show data: " + dataDir + " has no TRK-MAIN.mo3 (build the project first, or pass --data DIR)");
+  }
+  if (!fs::exists(fs::path(dataDir) / "loading.tga")) {
+    return Fail("no show data: " + dataDir + " has no pictures (loading.tga is missing)");
+  }
+  if (!music.Load((fs::path(dataDir) / "TRK-MAIN.mo3").string(), &error)) {
+    return Fail("cannot load the music: " + error);
+  }
+  capture::ContactSheet sheet;
+  if (!sheetPath.empty() && !sheet.Init(&error)) return Fail(error);
+  capture::WavWriter wav;
+  FILE* csv = nullptr;
+  if (!outDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(outDir, ec);
+    if (ec || !fs::is_directory(outDir)) return Fail("cannot create " + outDir);
+    if (!wav.Open(outDir + "/audio.wav", &error)) return Fail(error);
+    csv = std::fopen((outDir + "/frames.csv").c_str(), "w");
+    if (csv == nullptr) return Fail("cannot write " + outDir + "/frames.csv");
+    std::fputs("frame,seconds,order,row,ticks,delta,scene\n", csv);
+  }
+
+  const int width = 640 * options.scale;
+  const int height = 480 * options.scale;
+  GlContext gl;
+  if (!CreateContext(width, height, &gl, &error)) {
+    DestroyContext(&gl);
+    return Fail(error);
+  }
+
+  // The loaders open the data by relative names, as the live program does.
+  if (chdir(dataDir.c_str()) != 0) return Fail("cannot enter " + dataDir);
+
+  // As the live window's creation: viewport and default projection, the
+  // initial render state, then every scene's load; the music is ours.
+  glViewport(0, 0, 640, 480);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(45.0, 640.0 / 480.0, 0.1, 100.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  InitRenderState();
+  glViewport(0, 0, width, height);
+  g_startMusicHook = NoMusicStart;
+  LoadAllScenes();
+
+  capture::VideoPipe pipe;
+  if (!video.empty() && !pipe.Start(ffmpeg, video, width, height, options.rate, &error)) {
+    DestroyContext(&gl);
+    return Fail(error);
+  }
+
+  double virtualEnd = music.durationSeconds();
+  if (options.toGiven) {
+    const Position after = options.to.row > 255 ? Position{options.to.order + 1, 0} : options.to;
+    virtualEnd = std::min(virtualEnd, music.SecondsAt(after));
+  }
+  Progress progress(!options.quiet && isatty(2) != 0, virtualEnd);
+
+  const bool wantPixels = !outDir.empty() || !video.empty() || !sheetPath.empty();
+  capture::Picture frame;
+  frame.width = width;
+  frame.height = height;
+  frame.bottomUp = true;
+  frame.rgb.resize(static_cast<size_t>(width) * height * 3);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+
+  std::vector<std::vector<double>> frameMs(9);
+  std::vector<float> audio;
+  int64_t rendered = 0;
+  int64_t written = 0;
+  bool previousWritten = false;
+  bool reachedEnd = false;
+  bool failed = false;
+  // Frames drawn after the song ended without the show ending: a second's worth is the limit.
+  int64_t framesAfterSong = 0;
+  Position position;
+  int64_t k = 0;
+  for (;; ++k) {
+    // The music up to t = k / fps; these samples belong to frame k - 1.
+    const int64_t target = capture::SamplesUpTo(options.rate, k);
+    const int64_t count = target - rendered;
+    music.Render(count, &audio);
+    rendered = target;
+    if (previousWritten) {
+      if (!outDir.empty() && !wav.Write(audio.data(), count)) {
+        failed = true;
+        error = "cannot write " + outDir + "/audio.wav";
+        break;
+      }
+      if (!video.empty()) pipe.WriteAudio(audio.data(), count);
+    }
+    if (music.ended() && ++framesAfterSong > capture::FramesPerSecond(options.rate) + 1) {
+      failed = true;
+      error = "the music ended at order " + std::to_string(music.position().order) + ", row " +
+              std::to_string(music.position().row) + " but the show did not end";
+      break;
+    }
+
+    position = music.position();
+    const int64_t ticks = capture::TicksAt(options.rate, k);
+    g_order.store(position.order, std::memory_order_relaxed);
+    g_row.store(position.row, std::memory_order_relaxed);
+    g_ticks.store(static_cast<float>(ticks), std::memory_order_relaxed);
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool goOn = DrawFrame();
+    if (options.stats) {
+      glFinish();
+      const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+      frameMs[static_cast<size_t>(SceneForOrder(g_scene))].push_back(ms);
+    }
+    if (!goOn) {
+      reachedEnd = true;
+      break;
+    }
+    const Position seen{g_scene, g_sceneRow};
+    if (options.to < seen) break;
+    const bool write = options.from <= seen;
+    if (write) {
+      if (wantPixels) {
+        glReadBuffer(GL_BACK);
+        glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, frame.rgb.data());
+      }
+      if (!outDir.empty()) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
+        if (!capture::WritePng(outDir + name, frame, &error)) {
+          failed = true;
+          break;
+        }
+        std::fprintf(csv, "%lld,%.6f,%d,%d,%lld,%.0f,%d\n", static_cast<long long>(k),
+                     capture::SecondsAt(options.rate, k), seen.order, seen.row, static_cast<long long>(ticks),
+                     static_cast<double>(g_frameDelta), SceneForOrder(seen.order));
+      }
+      if (!video.empty() && !pipe.WriteFrame(frame)) {
+        failed = true;
+        error = "ffmpeg stopped reading the video";
+        break;
+      }
+      if (!sheetPath.empty() && seen.row >= 32 && !sheet.Has(seen.order)) sheet.Add(seen.order, frame);
+      ++written;
+    } else {
+      // Keep the software rasteriser's queue short on frames nobody reads.
+      glFlush();
+    }
+    previousWritten = write;
+    progress.Update(capture::SecondsAt(options.rate, k), k, seen);
+  }
+  progress.Update(capture::SecondsAt(options.rate, k), k, position, true);
+  progress.Done();
+
+  // A range that reaches the end of the show takes the rest of the song, so
+  // the audio lasts exactly as long as the music.
+  if (!failed && reachedEnd && previousWritten) {
+    audio.clear();
+    music.RenderRest(&audio);
+    const int64_t rest = static_cast<int64_t>(audio.size() / 2);
+    if (!outDir.empty()) wav.Write(audio.data(), rest);
+    if (!video.empty()) pipe.WriteAudio(audio.data(), rest);
+  }
+
+  if (csv != nullptr && std::fclose(csv) != 0 && !failed) {
+    failed = true;
+    error = "cannot write frames.csv";
+  }
+  std::string closeError;
+  if (!outDir.empty() && !wav.Close(&closeError) && !failed) {
+    failed = true;
+    error = closeError;
+  }
+  if (!video.empty() && !pipe.Finish(&closeError) && !failed) {
+    failed = true;
+    error = closeError;
+  }
+  if (!failed && !sheetPath.empty() && !sheet.Write(sheetPath, &error)) failed = true;
+  DestroyContext(&gl);
+  if (failed) return Fail(error);
+
+  const double elapsed = progress.Elapsed();
+  const double shown = capture::SecondsAt(options.rate, k);
+  std::fprintf(stderr, "lantern-capture: %lld frames written of %lld drawn, %.1f s of show in %.1f s (%.2fx real time)%s\n",
+               static_cast<long long>(written), static_cast<long long>(k + (reachedEnd ? 1 : 0)), shown, elapsed,
+               elapsed > 0.0 ? shown / elapsed : 0.0, reachedEnd ? ", end of show reached" : "");
+  if (options.stats) {
+    std::printf("scene frames median_ms p99_ms\n");
+    for (int s = 1; s <= 8; ++s) {
+      const std::vector<double>& v = frameMs[static_cast<size_t>(s)];
+      std::printf("%d %zu %.3f %.3f\n", s, v.size(), Percentile(v, 0.5), Percentile(v, 0.99));
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  const int parsed = ParseOptions(argc, argv, &options);
+  if (parsed == 1) return 0;
+  if (parsed != 0) return parsed;
+  return Run(options);
+}
