@@ -62,10 +62,10 @@ Asset cloudB() {
     const float u = x / 256.0f, v = y / 256.0f;
     const float d = cloudDensity(u, v, 4, seed, 0.34f, 0.30f);
     const float lit = cloudDensity(u - 0.015f, v - 0.02f, 4, seed, 0.34f, 0.30f);
-    const float light = clamp01(0.55f + 2.2f * (d - lit));
-    const Rgb core = rgb8(44, 56, 112), mid = rgb8(112, 108, 168), edge = rgb8(236, 168, 164);
-    c = mix(mix(core, mid, light), edge, clamp01((1 - d) * 0.8f + (light - 0.6f)));
-    a = d * 0.95f;
+    const float light = clamp01(0.5f + 1.2f * (d - lit));
+    const Rgb core = rgb8(58, 70, 128), mid = rgb8(128, 118, 170), edge = rgb8(226, 160, 162);
+    c = ramp({edge, mid, core}, d * 0.8f + 0.2f * (1 - light));
+    a = d * 0.9f;
   });
   return out;
 }
