@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -69,6 +70,12 @@ int64_t g_renderedFrames = 0;
 int64_t g_clockRefFrame = 0;
 int64_t g_clockRefNanos = 0;
 int64_t g_latencyFrames = 0;
+// How far the heard frame may be extrapolated past the reference: one device
+// buffer (the next callback moves the reference on); unbounded for the
+// silent player, whose reference is its start.
+int64_t g_extrapolationLimit = 0;
+// The last heard frame reported: the estimate never goes back.
+int64_t g_lastHeardFrame = 0;
 bool g_clockRunning = false;
 
 int g_sampleRate = kMusicSampleRate;
@@ -160,6 +167,7 @@ void SilentPlayer() {
     g_clockRefFrame = g_renderedFrames;
     g_clockRefNanos = NowNanos();
     g_latencyFrames = 0;
+    g_extrapolationLimit = INT64_MAX / 2;
     g_clockRunning = true;
   }
   while (!g_silentStop.load(std::memory_order_relaxed)) {
@@ -186,10 +194,13 @@ void SilentPlayer() {
 // The stream frame reaching the listener now. Caller holds g_positionMutex.
 int64_t HeardFrame() {
   if (!g_clockRunning) return 0;
-  int64_t heard = g_clockRefFrame - g_latencyFrames +
-                  (NowNanos() - g_clockRefNanos) * g_sampleRate / 1000000000;
+  int64_t elapsed = (NowNanos() - g_clockRefNanos) * g_sampleRate / 1000000000;
+  if (elapsed > g_extrapolationLimit) elapsed = g_extrapolationLimit;
+  int64_t heard = g_clockRefFrame - g_latencyFrames + elapsed;
   if (heard > g_renderedFrames - 1) heard = g_renderedFrames - 1;
-  return heard < 0 ? 0 : heard;
+  if (heard < g_lastHeardFrame) heard = g_lastHeardFrame;
+  g_lastHeardFrame = heard;
+  return heard;
 }
 
 int FindSlot(uint32_t handle) {
@@ -236,6 +247,7 @@ void InitMusicOutput(int frequency) {
       // Heard audio trails what is handed over by the buffer just filled and
       // the one playing before it.
       g_latencyFrames = 2 * static_cast<int64_t>(obtained.samples);
+      g_extrapolationLimit = obtained.samples;
     } else {
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
@@ -361,6 +373,8 @@ void ShutdownMusicOutput() {
   g_clockRefFrame = 0;
   g_clockRefNanos = 0;
   g_latencyFrames = 0;
+  g_extrapolationLimit = 0;
+  g_lastHeardFrame = 0;
   g_clockRunning = false;
   g_outputOpen = false;
   g_outputSilent = false;

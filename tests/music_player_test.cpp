@@ -1,0 +1,165 @@
+// Music playback tests with no audio device: a tiny module written here
+// plays in real time through the silent player (and through SDL's dummy
+// driver for the device path); the heard position advances order by order,
+// holds its last row after the end, and is all bits set for failed loads.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "platform/music_player.h"
+#include "tests/support/gl_harness.h"
+#include "tests/support/test_module.h"
+
+namespace {
+
+// Three orders of 16 rows, 30 ms a row: 480 ms an order, 1.44 s in all.
+constexpr int kOrders = 3;
+constexpr int kRows = 16;
+constexpr int kSpeed = 3;
+constexpr int kBpm = 250;
+const double kRowSeconds = testmodule::RowSeconds(kSpeed, kBpm);
+
+int Order(uint32_t position) { return static_cast<int>(position & 0xFFFF); }
+int Row(uint32_t position) { return static_cast<int>(position >> 16); }
+
+// A position and the times (since PlayMusic) just before and after asking.
+struct Sample {
+  double before;
+  double after;
+  uint32_t position;
+};
+
+// Samples the position every 5 ms for `seconds` after playback starts.
+std::vector<Sample> PlayAndSample(uint32_t handle, double seconds) {
+  std::vector<Sample> samples;
+  auto start = std::chrono::steady_clock::now();
+  PlayMusic(handle);
+  auto since = [start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  for (;;) {
+    double before = since();
+    if (before > seconds) break;
+    uint32_t position = GetMusicPosition(handle);
+    samples.push_back({before, since(), position});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return samples;
+}
+
+class MusicPlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // No driver of that name: SDL's audio cannot open, as on a machine
+    // without a sound card, even where one exists.
+    setenv("SDL_AUDIODRIVER", "lantern-no-such-driver", 1);
+    ASSERT_TRUE(testmodule::WriteFile(
+        scratch_.path() + "/song.xm", testmodule::SilentXm(kOrders, kRows, kSpeed, kBpm)));
+  }
+  void TearDown() override {
+    ShutdownMusicOutput();
+    unsetenv("SDL_AUDIODRIVER");
+  }
+
+  // Checks that a run of samples follows the song's rows in time: each
+  // sample is at most maxLagRows behind the wall clock since PlayMusic (what
+  // was rendered reaches the listener a little later) and never ahead by
+  // more than one; after the song it holds the last row.
+  static void ExpectFollowsTheSong(const std::vector<Sample>& samples, int maxLagRows) {
+    ASSERT_GT(samples.size(), 100u);
+    int lastIndex = kOrders * kRows - 1;
+    int previous = 0;
+    int orderSeen[kOrders] = {};
+    for (const Sample& s : samples) {
+      int index = Order(s.position) * kRows + Row(s.position);
+      int earliest = static_cast<int>(s.before / kRowSeconds);
+      int latest = static_cast<int>(s.after / kRowSeconds);
+      if (earliest > lastIndex) earliest = lastIndex;
+      if (latest > lastIndex) latest = lastIndex;
+      EXPECT_GE(index, earliest - maxLagRows) << "at " << s.before << " s";
+      EXPECT_LE(index, latest + 1) << "at " << s.after << " s";
+      EXPECT_GE(index, previous) << "went back at " << s.before << " s";
+      previous = index;
+      if (Order(s.position) < kOrders) orderSeen[Order(s.position)] = 1;
+    }
+    for (int order = 0; order < kOrders; ++order) EXPECT_EQ(orderSeen[order], 1) << order;
+    EXPECT_EQ(samples.back().position, static_cast<uint32_t>((kOrders - 1) | ((kRows - 1) << 16)));
+  }
+
+  harness::ScratchDir scratch_;
+};
+
+TEST_F(MusicPlayerTest, FailedLoadsAndUnknownHandlesGiveAllBitsSet) {
+  InitMusicOutput(kMusicSampleRate);
+  StartMusicOutput();
+  EXPECT_EQ(LoadMusicFile("TRK-MAIN.mo3"), 0u);  // no such file here
+  harness::WriteBytes("garbage.mo3", std::vector<uint8_t>(4000, 0x5A));
+  EXPECT_EQ(LoadMusicFile("garbage.mo3"), 0u);
+  EXPECT_EQ(GetMusicPosition(0), kNoMusicPosition);
+  EXPECT_EQ(GetMusicPosition(12345), kNoMusicPosition);
+  PlayMusic(0);   // harmless
+  FreeMusic(0);   // harmless
+
+  uint32_t handle = LoadMusicFile("song.xm");
+  ASSERT_NE(handle, 0u);
+  EXPECT_EQ(GetMusicPosition(handle), 0u);  // loaded, not yet playing: the start
+  FreeMusic(handle);
+  EXPECT_EQ(GetMusicPosition(handle), kNoMusicPosition);
+}
+
+TEST_F(MusicPlayerTest, SilentPlaybackAdvancesInRealTimeAndHoldsTheLastRow) {
+  InitMusicOutput(kMusicSampleRate);
+  InitMusicOutput(kMusicSampleRate);  // repeated, as every F1 does
+  StartMusicOutput();
+  StartMusicOutput();
+  ASSERT_TRUE(MusicOutputIsSilent());
+  uint32_t handle = LoadMusicFile("song.xm");
+  ASSERT_NE(handle, 0u);
+  std::vector<Sample> samples = PlayAndSample(handle, kOrders * kRows * kRowSeconds + 0.35);
+  // The silent player renders at most 23 ms ahead of its clock; allow for
+  // a busy machine delaying its thread too.
+  ExpectFollowsTheSong(samples, 4);
+  // Long after the end it still holds the last row; it never wraps to order 0.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(GetMusicPosition(handle), static_cast<uint32_t>(2 | (15 << 16)));
+}
+
+TEST_F(MusicPlayerTest, RestartAfterTheEndAndReloadPlayFromTheBeginning) {
+  InitMusicOutput(kMusicSampleRate);
+  StartMusicOutput();
+  uint32_t first = LoadMusicFile("song.xm");
+  ASSERT_NE(first, 0u);
+  PlayAndSample(first, kOrders * kRows * kRowSeconds + 0.1);
+  ASSERT_EQ(GetMusicPosition(first), static_cast<uint32_t>(2 | (15 << 16)));
+
+  // The restart sequence: free the old module, load the file again, play.
+  FreeMusic(first);
+  uint32_t second = LoadMusicFile("song.xm");
+  ASSERT_NE(second, 0u);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(GetMusicPosition(first), kNoMusicPosition);
+  std::vector<Sample> samples = PlayAndSample(second, 0.6);
+  EXPECT_LE(Order(samples.front().position), 0);
+  EXPECT_EQ(Order(samples.back().position), 1);
+  int index = Order(samples.back().position) * kRows + Row(samples.back().position);
+  EXPECT_NEAR(index, samples.back().before / kRowSeconds, 3.5);
+}
+
+TEST_F(MusicPlayerTest, DevicePlaybackPositionFollowsWhatIsHeard) {
+  // SDL's dummy driver calls back at about real time, like a sound card.
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  InitMusicOutput(kMusicSampleRate);
+  StartMusicOutput();
+  ASSERT_FALSE(MusicOutputIsSilent());
+  uint32_t handle = LoadMusicFile("song.xm");
+  ASSERT_NE(handle, 0u);
+  std::vector<Sample> samples = PlayAndSample(handle, kOrders * kRows * kRowSeconds + 0.35);
+  // Two device buffers (46 ms) lie between rendering and the listener, and
+  // the dummy driver's thread runs late on a busy machine: up to eight rows.
+  ExpectFollowsTheSong(samples, 8);
+}
+
+}  // namespace
