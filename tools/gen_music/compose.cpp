@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdlib>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "tools/gen_music/instruments.h"
@@ -71,8 +72,12 @@ struct Writer {
   // "^" releases, "." leaves the row empty.
   void melody(int ch, int instr, int row, int step, const std::string &tokens, int v, int echoCh = -1,
               int echoDelay = 3, int echoVol = 0) {
-    std::istringstream in(tokens);
+    std::istringstream in(tokens), count(tokens);
     std::string t;
+    int n = 0;
+    while (count >> t) ++n;
+    if (row + n * step > kRows)
+      throw std::logic_error("melody runs past the pattern's end: " + tokens.substr(0, 24));
     for (; in >> t; row += step) {
       if (t == "-" || t == ".") continue;
       if (t == "^") {
@@ -219,11 +224,11 @@ struct Composer {
 
 void Composer::compose() {
   const Bar4 main{kAm, kF, kC, kG};
-  const Bar4 main2{kAm7, kFmaj7, kC, kGsus};
+  const Bar4 main2{kAm7, kFmaj7, kC, kG};
   const Bar4 snowA{kAm, kEm, kFmaj7, kC};
   const Bar4 snowB{kDm7, kAm, kF, kE};
   const Bar4 rainA{kDm, kAm, kDm, kE};
-  const Bar4 rainB{kDm, kAm, kF, kEsus};
+  const Bar4 rainB{kDm, kAm, kF, kE};
   const Bar4 busB{kAm, kF, kDm, kE};
   const Bar4 flyA{kF, kG, kEm, kAm};
   const Bar4 flyB{kF, kG, kC, kE};
@@ -242,24 +247,24 @@ void Composer::compose() {
   w.order = 1;
   pads(main2, kPad, 44);
   bassWhole(main2, 30);
-  w.melody(kChAux, kChoir, 0, 4, "E5 - - - - - - - C5 - - - - - - - G4 - - - - - - - D5 - - - ^ - - -", 26);
+  w.melody(kChAux, kChoir, 0, 2, "E5 - - - - - - - C5 - - - - - - - G4 - - - - - - - D5 - - - ^ - - -", 26);
   w.order = 2;
   pads(main2, kPad, 46);
   bassWhole(main2, 36);
-  w.melody(kChBell, kBell, 0, 2,
+  w.melody(kChBell, kBell, 0, 1,
            "A5 . . E5 . . C6 . . . . . . . . . A5 . . E5 . . C6 . . . B5 . . . "
            "G5 . . E5 . . C6 . . . . . . . . . G5 . . D5 . . B5 . . . A5 . G5 .",
            30, kChEcho, 3, 14);
-  w.melody(kChAux, kChoir, 0, 4, "E5 - - - - - - - E5 - - - - - - - E5 - - - - - - - D5 - - - - - - -", 28);
+  w.melody(kChAux, kChoir, 0, 2, "E5 - - - - - - - E5 - - - - - - - E5 - - - - - - - D5 - - - - - - -", 28);
   w.order = 3;
   pads(main2, kPad, 48);
   bassWhole(main2, 40);
   arpeggio(main2, kChEcho, kPluck, 26, 1);
-  w.melody(kChBell, kBell, 0, 2,
+  w.melody(kChBell, kBell, 0, 1,
            "A5 . . E5 . . C6 . . . . . . . . . A5 . . E5 . . C6 . . . D6 . . . "
            "E6 . . C6 . . G5 . . . . . . . . . D6 . . B5 . . G5 . . . . . . . .",
            32);
-  w.melody(kChAux, kChoir, 0, 4, "C5 - - - - - - - C5 - - - - - - - E5 - - - - - - - D5 - - - - - - -", 30);
+  w.melody(kChAux, kChoir, 0, 2, "C5 - - - - - - - C5 - - - - - - - E5 - - - - - - - D5 - - - - - - -", 30);
   riser(48, 40);
   fadeOut(51, 2);
 
@@ -268,14 +273,14 @@ void Composer::compose() {
   globalVolume(0, 64);
   pads(snowA, kChoir, 36);
   bassWhole(snowA, 26);
-  w.melody(kChBell, kBell, 0, 2,
+  w.melody(kChBell, kBell, 0, 1,
            "E6 . . . B5 . . . . . G5 . . . . . B5 . . . . . E5 . . . . . . . . . "
            "C6 . . . A5 . . . . . E6 . . . . . D6 . . . . . C6 . . . G5 . . . . .",
            40, kChEcho, 3, 18);
   w.order = 5;
   pads(snowB, kChoir, 38);
   bassWhole(snowB, 28);
-  w.melody(kChBell, kBell, 0, 2,
+  w.melody(kChBell, kBell, 0, 1,
            "F6 . . . D6 . . . . . A5 . . . . . E6 . . . . . C6 . . . . . A5 . . . "
            "C6 . . . A5 . . . . . F5 . . . . . G#5 . . . B5 . . . E6 . . . . . . .",
            40, kChEcho, 3, 18);
@@ -289,10 +294,10 @@ void Composer::compose() {
       hat(r, w.rand(8, 22));
       if (w.rand(0, 3) == 0) w.fx(r, kChHat, kFxExtended, uint8_t(0xD0 | w.rand(2, 4)));
     }
-    w.melody(kChAux, kChoir, 0, 4, o == 6 ? "A4 - - - - - - - A4 - - - - - - - F4 - - - - - - - G#4 - - - - - - -"
+    w.melody(kChAux, kChoir, 0, 2, o == 6 ? "A4 - - - - - - - A4 - - - - - - - F4 - - - - - - - G#4 - - - - - - -"
                                           : "F4 - - - - - - - E4 - - - - - - - A4 - - - - - - - B4 - - - - - - -",
              30);
-    w.melody(kChBell, kPluck, 0, 2,
+    w.melody(kChBell, kPluck, 0, 1,
              o == 6 ? "D5 . F5 . A5 . . . . . . . . . . . C5 . E5 . A5 . . . . . . . . . . . "
                       "D5 . F5 . A5 . . . . . . . . . . . B4 . E5 . G#5 . . . . . . . . . . ."
                     : "D5 . F5 . A5 . D6 . . . . . . . . . C5 . E5 . A5 . C6 . . . . . . . . . "
@@ -364,7 +369,7 @@ void Composer::compose() {
       w.note(32, kChBass, N("C3"), kBass, 40);
       w.note(40, kChBass, N("C3"), kBass, 40);
       w.note(48, kChBass, N("G2"), kBass, 44);
-      w.melody(kChLead, kLead, 32, 2, "G5 - - - E5 - - - D5 - - - C5 - - - D5 - - - ^", 36, kChAux, 3, 14);
+      w.melody(kChLead, kLead, 32, 2, "G5 - - - E5 - - - D5 - - - B4 - ^ -", 36, kChAux, 3, 14);
       riser(48, 52);
       snareRoll(50, 63, 16, 40);
       for (int r = 50; r < 64; r += 2) kick(r, 40 + (r - 50));
@@ -379,7 +384,7 @@ void Composer::compose() {
       hats16(34, 10, 63);
       bassGroove(bars, 56, 10, 63);
       w.note(10, kChLead, N("A5"), kLead, 46);
-      w.melody(kChLead, kLead, 16, 2, leadB, 46, kChAux, 3, 16);
+      w.melody(kChLead, kLead, 16, 2, "A5 - G5 E5 - D5 E5 - C5 - A4 - C5 D5 - C5 D5 - F5 - E5 - D5 -", 46, kChAux, 3, 16);
       arpeggio(bars, kChEcho, kPluck, 28, 1, 16, 63);
       continue;
     }
@@ -408,13 +413,13 @@ void Composer::compose() {
     hats8(o >= 18 ? 32 : 26);
   }
   w.order = 16;
-  w.melody(kChLead, kLead, 0, 4, "A5 - - - - - - - B5 - - - G5 - - - E5 - - - - - B5 - C6 - - - B5 - A5 -", 44, kChAux, 3, 18);
+  w.melody(kChLead, kLead, 0, 2, "A5 - - - - - - - B5 - - - G5 - - - E5 - - - - - B5 - C6 - - - B5 - A5 -", 44, kChAux, 3, 18);
   w.order = 17;
-  w.melody(kChLead, kLead, 0, 4, "A5 - - - C6 - - - D6 - - - B5 - G5 - E6 - - - - - D6 - C6 - - - B5 - - -", 44, kChAux, 3, 18);
+  w.melody(kChLead, kLead, 0, 2, "A5 - - - C6 - - - D6 - - - B5 - G5 - E6 - - - - - D6 - B5 - - - G#5 - - -", 44, kChAux, 3, 18);
   w.order = 18;
-  w.melody(kChLead, kLead, 0, 4, "C6 - - - A5 - - - D6 - - - B5 - - - E6 - - - C6 - - - E6 - - - G6 - - -", 46, kChAux, 3, 18);
+  w.melody(kChLead, kLead, 0, 2, "C6 - - - A5 - - - D6 - - - B5 - - - E6 - - - C6 - - - E6 - - - G6 - - -", 46, kChAux, 3, 18);
   w.order = 19;
-  w.melody(kChLead, kLead, 0, 4, "F6 - - - D6 - - - G6 - - - E6 - - - A6 - - - F6 - - - G6 - - - B5 - ^ -", 46, kChAux, 3, 18);
+  w.melody(kChLead, kLead, 0, 2, "F6 - - - D6 - - - G6 - - - E6 - - - A6 - - - F6 - - - G6 - - - B5 - ^ -", 46, kChAux, 3, 18);
   riser(48, 56);
   snareRoll(48, 63, 24, 60);
 
@@ -423,8 +428,6 @@ void Composer::compose() {
       "G5 - E5 - G5 - A5 G5 D5 - - B4 D5 - G5 - C6 - B5 - A5 - E5 - F5 - E5 - C5 - A4 - ";
   const std::string sunB =
       "E5 - G5 - C6 - B5 C6 D6 - - B5 G5 - - - A5 - G5 - E5 - C5 - D5 - C5 - A4 - G4 - ";
-  const std::string sunEnd =
-      "E5 - G5 - C6 - B5 C6 D6 - - B5 G5 - - - A5 - G5 - E5 - C5 - C5 - - - - - ^ - ";
   for (int o = 20; o <= 21; ++o) {
     w.order = o;
     crash(0, 52);
@@ -439,9 +442,8 @@ void Composer::compose() {
     for (int b = 0; b < 4; ++b) w.note(b * 16 + 6, kChFx, N("C4"), kHatOpen, 24);
     // Two phrases per order: each token is two rows, 16 tokens per half.
     w.melody(kChLead, kLead, 0, 2, o == 20 ? sunA : sunB, 48, kChAux, 3, 18);
-    w.melody(kChLead, kLead, 32, 2, o == 20 ? sunB : sunEnd, 48, kChAux, 3, 18);
-    w.melody(kChBell, kBell, 0, 4, "C6 . E6 . D6 . B5 . C6 . A5 . F5 . A5 .", 26);
-    w.melody(kChBell, kBell, 32, 4, "E6 . G6 . D6 . B5 . C6 . E6 . A5 . C6 .", 26);
+    w.melody(kChBell, kBell, 0, 4,
+             o == 20 ? "C6 . E6 . D6 . B5 . C6 . A5 . F5 . A5 ." : "E6 . G6 . D6 . B5 . C6 . E6 . A5 . C6 .", 26);
     arpeggio(sun, kChEcho, kPluck, 24, 1);
   }
   fadeOut(50, 2);
@@ -462,13 +464,13 @@ void Composer::compose() {
       // The dedication appears from row 16: a soft chime, then its own bell
       // line over the choir until row 50, where the picture holds.
       crash(16, 28);
-      w.melody(kChBell, kBell, 16, 2,
-               o == 25 ? "A5 . . . C6 . . . E6 . . . . . . . D6 . . . C6 . . . B5 . . . . . . . "
-                         "C6 . . . A5 . . . E5 . . . . . . ."
-                       : "C6 . . . E6 . . . A6 . . . . . . . G6 . . . E6 . . . D6 . . . . . . . "
-                         "E6 . . . C6 . . . A5 . . . . . . .",
+      w.melody(kChBell, kBell, 16, 1,
+               o == 25 ? "A5 . . . C6 . . . E6 . . . . . . . E6 . . . D6 . . . C6 . . . . . . . "
+                         "B5 . . . D6 . . . G6 . . . . . . ."
+                       : "C6 . . . F6 . . . A6 . . . . . . . G6 . . . E6 . . . C6 . . . . . . . "
+                         "D6 . . . B5 . . . G5 . . . . . . .",
                44, kChEcho, 3, 20);
-      w.melody(kChLead, kLead, 16, 8, o == 25 ? "E5 - C5 - A4 - ^" : "A5 - E5 - C5 - ^", 30);
+      w.melody(kChLead, kLead, 16, 16, o == 25 ? "E5 G5 B4" : "A5 G5 D5", 30);
     } else {
       arpeggio(bars, kChEcho, kPluck, 22, 1);
       if (o < 30)
@@ -482,6 +484,22 @@ void Composer::compose() {
   fadeOut(40, 1);
 }
 
+// Spreads the voices across the stereo field: every note that brings its
+// instrument gets a panning command, since a new note resets the panning to
+// the sample's own.
+void PlaceInStereo(Song &song) {
+  static const int pan[kChannels] = {-1, -1, -1, -1, -1, 80, 128, 176, 112, 176, 96, 160};
+  for (Pattern &p : song.patterns)
+    for (int r = 0; r < kRows; ++r)
+      for (int c = 0; c < kChannels; ++c) {
+        Cell &cell = p.cells[r][c];
+        if (pan[c] >= 0 && cell.instr && cell.fx == kFxNone) {
+          cell.fx = kFxPanning;
+          cell.param = uint8_t(pan[c]);
+        }
+      }
+}
+
 }  // namespace
 
 void ComposeSong(Song &song) {
@@ -491,6 +509,7 @@ void ComposeSong(Song &song) {
   for (int o = 0; o < kOrders; ++o) song.orders.push_back(uint8_t(o));
   Composer c(song);
   c.compose();
+  PlaceInStereo(song);
 }
 
 }  // namespace music

@@ -145,6 +145,7 @@ uint8_t Mo3Effect(uint8_t fx) {
     case kFxPortaUp: return 0x04;
     case kFxPortaDown: return 0x05;
     case kFxVibrato: return 0x07;
+    case kFxPanning: return 0x0B;
     case kFxVolSlide: return 0x0D;
     case kFxExtended: return 0x11;
     case kFxSpeedTempo: return 0x12;

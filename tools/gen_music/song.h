@@ -22,6 +22,7 @@ enum Effect : uint8_t {
   kFxPortaUp = 0x1,
   kFxPortaDown = 0x2,
   kFxVibrato = 0x4,
+  kFxPanning = 0x8,
   kFxVolSlide = 0xA,
   kFxExtended = 0xE,
   kFxSpeedTempo = 0xF,
