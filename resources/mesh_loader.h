@@ -43,5 +43,7 @@ extern Mesh g_zavodMesh;
 
 // Reads fileName into mesh. Never writes past a capacity: counts above it
 // are read up to it, faces naming a vertex at or above the vertex capacity
-// are dropped, a missing file leaves the mesh empty; each is reported on stderr.
+// are dropped, a missing file leaves the mesh empty; each is reported on
+// stderr. A file that ends early is reported too: what it does not hold,
+// counts included, keeps the contents of the earlier load.
 void LoadMesh(const char* fileName, Mesh* mesh);
