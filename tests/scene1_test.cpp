@@ -164,15 +164,6 @@ TEST_F(Scene1Test, LeavesAlphaBlendingModelviewAndTexturing) {
 
 // --- Rendering ------------------------------------------------------------
 
-TEST_F(Scene1Test, LoadSetsTheDeepBlueClearColour) {
-  harness::ScratchDir dir;
-  WritePictures(0);
-  LoadScene1();
-  Frame(0, 0, 0.0f);  // overlay alpha 0, clouds transparent: only the clear colour
-  EXPECT_TRUE(IsClear(ReadPixel(320, 240)));
-  EXPECT_TRUE(IsClear(ReadPixel(10, 470)));
-}
-
 TEST_F(Scene1Test, BackdropTopSitsAt450MinusTheWholeRise) {
   harness::ScratchDir dir;
   WritePictures(0);

@@ -176,20 +176,4 @@ TEST_F(Scene3Test, EachStreakIsAddedOverThePictureAtItsPlace) {
   EXPECT_EQ(ReadPixel(x, 5).g, 100) << "80 units high, not the whole screen";
 }
 
-TEST_F(Scene3Test, OrdersSixAndSevenLookTheSame) {
-  harness::ScratchDir dir;
-  Load(false, 255);
-  Frame(6, 0.0f);
-  const std::vector<Rgba> six = harness::ReadFrame();
-  Frame(7, 0.0f);
-  const std::vector<Rgba> seven = harness::ReadFrame();
-  int differing = 0, brightened = 0;
-  for (size_t n = 0; n < six.size(); ++n) {
-    if (six[n].g != seven[n].g) ++differing;
-    if (six[n].g > 100) ++brightened;
-  }
-  EXPECT_EQ(differing, 0);
-  EXPECT_GT(brightened, 1000) << "the rain shows";
-}
-
 }  // namespace
