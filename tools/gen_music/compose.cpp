@@ -123,17 +123,30 @@ int BassNote(const Chord &c, int low = N("E2")) {
 struct Composer {
   Writer w;
   std::array<int, 3> voicing{N("A3"), N("C4"), N("E4")};
+  std::array<int, 3> padHeld{0, 0, 0}, padInstr{0, 0, 0};  // what each pad voice sounds now
 
   explicit Composer(Song &s) : w{s} {}
 
   void pads(const Bar4 &bars, int instr, int v, int firstBar = 0, int lastBar = 3) {
     for (int b = firstBar; b <= lastBar; ++b) {
       voicing = Voice(voicing, bars[size_t(b)]);
-      for (int i = 0; i < 3; ++i) w.note(b * 16, kChPad1 + i, voicing[size_t(i)], instr, v);
+      for (int i = 0; i < 3; ++i) {
+        // A voice that keeps its note is held (only its volume is set), so
+        // the pad does not swell again at every chord.
+        size_t k = size_t(i);
+        if (padHeld[k] == voicing[k] && padInstr[k] == instr) {
+          w.vol(b * 16, kChPad1 + i, v);
+        } else {
+          w.note(b * 16, kChPad1 + i, voicing[k], instr, v);
+          padHeld[k] = voicing[k];
+          padInstr[k] = instr;
+        }
+      }
     }
   }
   void padsOff(int row) {
     for (int i = 0; i < 3; ++i) w.off(row, kChPad1 + i);
+    padHeld = {0, 0, 0};
   }
   // One held bass note per bar.
   void bassWhole(const Bar4 &bars, int v) {
