@@ -154,6 +154,8 @@ Asset flock() {
   const float birds[][4] = {{70, 70, 22, 0.2f},  {112, 92, 18, -0.3f}, {150, 110, 16, 0.5f}, {40, 104, 15, -0.1f},
                             {186, 134, 13, 0.1f}, {96, 140, 12, 0.6f},  {212, 160, 11, -0.4f}, {140, 168, 9, 0.2f},
                             {60, 160, 8, 0.0f}};
+  // The last light of the sky catches the lower birds a little.
+  const Rgb lit = rgb8(70, 56, 96);
   for (const auto& b : birds) {
     const float bx = b[0], by = b[1], s = b[2], lift = b[3];
     const float ex = s * 0.55f, ey = -s * (0.28f + 0.25f * lift), tx = s * 1.15f, ty = s * (0.05f - 0.3f * lift);
@@ -166,6 +168,7 @@ Asset flock() {
       return d;
     }, ink);
   }
+  p.each([&](float, float y, Rgb& c, float&) { c = mix(ink, lit, smooth(60, 200, y)); });
   return out;
 }
 
@@ -206,6 +209,8 @@ Asset branch() {
   Rng rng(66);
   bough(p, rng, 250, -6, 2.2f, 70, 7, 6);
   bough(p, rng, 150, -4, 1.75f, 46, 4.5f, 5);
+  // Leaves further down hold a little of the dusk light.
+  p.each([](float x, float y, Rgb& c, float&) { c = mix(c, rgb8(54, 50, 92), smooth(80, 250, y) * smooth(256, 60, x) * 0.8f); });
   return out;
 }
 

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "tools/gen_assets/art.h"
@@ -79,9 +80,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lantern-gen-assets: font %s not found (install fonts-dejavu-core)\n", missing.c_str());
     return 1;
   }
-  mkdir(out.c_str(), 0777);
-  struct stat st {};
-  if (stat(out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  std::error_code ec;
+  std::filesystem::create_directories(out, ec);
+  if (!std::filesystem::is_directory(out, ec)) {
     std::fprintf(stderr, "lantern-gen-assets: cannot create directory %s\n", out.c_str());
     return 1;
   }

@@ -86,7 +86,8 @@ MeshData personMesh() {
   // Neck, head and a flat cap.
   b.box(-8, Z(246), 8, Z(262));
   b.ellipse(0, Z(276), 16, 20, 16);
-  b.convex({-18, Z(284), 16, Z(284), 27, Z(281), 25, Z(287), 14, Z(298), -12, Z(299), -18, Z(292)});
+  b.convex({-18, Z(284), 18, Z(284), 14, Z(298), -12, Z(299), -18, Z(292)});
+  b.convex({8, Z(282), 28, Z(281), 27, Z(286), 8, Z(287)});  // peak
   // Left arm hanging, right arm holding the lantern out a little.
   b.limb(-36, Z(236), -45, Z(180), 10, 8.5f);
   b.limb(-45, Z(180), -43, Z(132), 8.5f, 7);
@@ -133,8 +134,8 @@ MeshData factoryMesh() {
   chimney(390, 1380, 38, 25);
   // Water tower on lattice legs.
   const float tx = 720;
-  b.limb(tx - 60, g, tx - 40, 860, 6, 5);
-  b.limb(tx + 60, g, tx + 40, 860, 6, 5);
+  b.limb(tx - 60, g + 6, tx - 40, 860, 6, 5);
+  b.limb(tx + 60, g + 6, tx + 40, 860, 6, 5);
   b.limb(tx - 55, 560, tx + 45, 760, 3, 3);
   b.limb(tx + 55, 560, tx - 45, 760, 3, 3);
   b.box(tx - 58, 700, tx + 58, 708);

@@ -1,0 +1,456 @@
+// The generated data set: every file the load functions open, with the
+// right Targa layout and size, real content, tiling where textures repeat,
+// identical bytes on every run, and meshes that stand in the last scene's view.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "render/render_state.h"
+#include "render/screen_quad.h"
+#include "resources/texture_loader.h"
+#include "scenes/scenes.h"
+#include "tests/support/gl_harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kData = LANTERN_DATA_DIR;
+
+// What the load functions open: file, width, height, mask flag.
+struct Wanted {
+  const char* name;
+  int w, h, mask;
+};
+const Wanted kPictures[] = {
+    {"loading.tga", 512, 128, 0},
+    // Scene 1.
+    {"cloud-b.tga", 256, 256, 1}, {"2.tga", 256, 256, 1}, {"4.tga", 256, 256, 1}, {"rightback.tga", 512, 256, 0},
+    {"5.tga", 256, 256, 1}, {"6.tga", 256, 256, 1},
+    // Scenes 2 and 3.
+    {"farsky.tga", 256, 256, 0}, {"snowdrop.tga", 64, 64, 0}, {"guy.tga", 256, 256, 1}, {"rainb.tga", 640, 480, 0},
+    // Scene 4.
+    {"windows.tga", 256, 256, 0}, {"blue.tga", 256, 256, 0}, {"roundbox.tga", 256, 256, 1},
+    {"outsidecity.tga", 512, 64, 0}, {"darksky.tga", 256, 256, 1}, {"cinema.tga", 512, 32, 1},
+    {"moscow.tga", 1024, 32, 1}, {"goright.tga", 512, 32, 1}, {"nightup.tga", 256, 128, 1},
+    {"metros.tga", 256, 16, 1}, {"700.tga", 128, 128, 1},
+    // Scene 5.
+    {"512cloud.tga", 256, 256, 1}, {"bus-front.tga", 64, 128, 0}, {"border.tga", 512, 16, 0},
+    {"bus-left.tga", 512, 128, 0}, {"man.tga", 256, 256, 1}, {"backgr.tga", 512, 128, 1}, {"road.tga", 256, 128, 0},
+    {"rain.tga", 16, 256, 1}, {"fara.tga", 128, 64, 0}, {"lighter.tga", 128, 256, 1}, {"bus-back.tga", 64, 128, 0},
+    // Scene 6.
+    {"plane.tga", 256, 256, 1}, {"map.tga", 512, 512, 0}, {"1.tga", 256, 256, 0},
+    // Scene 7.
+    {"sun.tga", 128, 128, 1}, {"white.tga", 256, 256, 1}, {"sunwaves.tga", 256, 256, 1}, {"mount.tga", 512, 256, 1},
+    {"2kestrel.tga", 256, 128, 1}, {"2kest2.tga", 256, 64, 1}, {"zog.tga", 256, 64, 1}, {"night.tga", 128, 32, 1},
+    {"never.tga", 128, 32, 1}, {"take.tga", 128, 32, 1}, {"zogcon.tga", 256, 64, 1}, {"metter.tga", 256, 32, 1},
+    // Scene 8.
+    {"pole.tga", 256, 256, 1}, {"travka.tga", 256, 256, 0}, {"blackhole.tga", 128, 128, 1},
+    {"dedicated.tga", 256, 256, 1}, {"love.tga", 128, 128, 1}, {"end.tga", 512, 128, 1},
+};
+struct Frames {
+  const char* name;
+  int w, h, count;
+};
+const Frames kFrameSets[] = {{"times.tga", 64, 64, 8}, {"stage-image.tga", 128, 128, 12}};
+
+// Textures the scenes scroll or repeat: (name, tiles across, tiles down).
+struct Tiling {
+  const char* name;
+  bool across, down;
+};
+const Tiling kTiling[] = {{"cloud-b.tga", true, true}, {"farsky.tga", true, true}, {"outsidecity.tga", true, false},
+                          {"512cloud.tga", true, true}, {"map.tga", true, true}, {"1.tga", true, true},
+                          {"white.tga", true, true}};
+
+// A Targa file read whole: header fields and the pixel bytes, first row first.
+struct Tga {
+  bool ok = false;
+  int idLength = 0, mapType = 0, type = 0, w = 0, h = 0, bits = 0, descriptor = 0;
+  size_t fileSize = 0;
+  std::vector<uint8_t> px;
+  int channels() const { return bits / 8; }
+  uint8_t at(int x, int row, int c) const { return px[(static_cast<size_t>(row) * w + x) * channels() + c]; }
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Tga ReadTga(const std::string& path) {
+  Tga t;
+  const std::vector<uint8_t> b = ReadAll(path);
+  t.fileSize = b.size();
+  if (b.size() < 18) return t;
+  t.idLength = b[0];
+  t.mapType = b[1];
+  t.type = b[2];
+  t.w = b[12] | (b[13] << 8);
+  t.h = b[14] | (b[15] << 8);
+  t.bits = b[16];
+  t.descriptor = b[17];
+  t.px.assign(b.begin() + 18, b.end());
+  t.ok = true;
+  return t;
+}
+
+// Mean absolute difference between two columns (or rows) of a picture, over all channels.
+double LineDiff(const Tga& t, bool columns, int a, int b) {
+  double sum = 0;
+  const int n = columns ? t.h : t.w;
+  for (int i = 0; i < n; ++i)
+    for (int c = 0; c < t.channels(); ++c) {
+      const int va = columns ? t.at(a, i, c) : t.at(i, a, c);
+      const int vb = columns ? t.at(b, i, c) : t.at(i, b, c);
+      sum += std::abs(va - vb);
+    }
+  return sum / (n * t.channels());
+}
+
+// The seam across an edge compared with the picture's own neighbour-to-neighbour change.
+void ExpectSeamless(const Tga& t, bool columns, const std::string& what) {
+  const int n = columns ? t.w : t.h;
+  double inner = 0;
+  for (int i = 0; i + 1 < n; ++i) inner += LineDiff(t, columns, i, i + 1);
+  inner /= (n - 1);
+  const double seam = LineDiff(t, columns, n - 1, 0);
+  EXPECT_LE(seam, 2.5 * inner + 1.0) << what << (columns ? " left/right" : " top/bottom") << " seam " << seam
+                                     << " against " << inner << " inside";
+}
+
+TEST(AssetFiles, EveryPictureTheScenesLoadIsATargaOfTheCallersSize) {
+  for (const Wanted& w : kPictures) {
+    SCOPED_TRACE(w.name);
+    const Tga t = ReadTga(kData + "/" + w.name);
+    ASSERT_TRUE(t.ok) << "missing or empty";
+    EXPECT_EQ(t.type, 2);
+    EXPECT_EQ(t.bits, 24);
+    EXPECT_EQ(t.idLength, 0);
+    EXPECT_EQ(t.mapType, 0);
+    EXPECT_EQ(t.descriptor & 0x30, 0) << "rows must be stored bottom first";
+    EXPECT_EQ(t.w, w.w);
+    EXPECT_EQ(t.h, w.h);
+    EXPECT_EQ(t.fileSize, 18u + static_cast<size_t>(w.w) * w.h * 3);
+    if (w.mask == 1) {
+      const Tga m = ReadTga(kData + "/mask-" + w.name);
+      ASSERT_TRUE(m.ok) << "mask missing";
+      EXPECT_EQ(m.type, 3);
+      EXPECT_EQ(m.bits, 8);
+      EXPECT_EQ(m.idLength, 0);
+      EXPECT_EQ(m.w, w.w);
+      EXPECT_EQ(m.h, w.h);
+      EXPECT_EQ(m.fileSize, 18u + static_cast<size_t>(w.w) * w.h);
+    }
+  }
+  for (const Frames& f : kFrameSets) {
+    const Tga t = ReadTga(kData + "/" + f.name);
+    ASSERT_TRUE(t.ok) << f.name;
+    EXPECT_EQ(t.w, f.w);
+    EXPECT_EQ(t.h, f.h);
+    for (int n = 0; n < f.count; ++n) {
+      const Tga m = ReadTga(kData + "/mask" + std::to_string(n) + "-" + f.name);
+      ASSERT_TRUE(m.ok) << "frame mask " << n << " of " << f.name;
+      EXPECT_EQ(m.type, 3);
+      EXPECT_EQ(m.w, f.w);
+      EXPECT_EQ(m.h, f.h);
+      EXPECT_EQ(m.fileSize, 18u + static_cast<size_t>(f.w) * f.h);
+    }
+  }
+}
+
+TEST(AssetFiles, MasksExistExactlyWhereTheLoadersReadThem) {
+  std::set<std::string> expected;
+  for (const Wanted& w : kPictures)
+    if (w.mask == 1) expected.insert(std::string("mask-") + w.name);
+  for (const Frames& f : kFrameSets)
+    for (int n = 0; n < f.count; ++n) expected.insert("mask" + std::to_string(n) + "-" + f.name);
+  std::set<std::string> found;
+  for (const auto& e : fs::directory_iterator(kData)) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("mask", 0) == 0) found.insert(n);
+  }
+  EXPECT_EQ(found, expected);
+}
+
+TEST(AssetContent, NoPictureIsFlatAndShapeMasksCutAShape) {
+  for (const Wanted& w : kPictures) {
+    SCOPED_TRACE(w.name);
+    const Tga t = ReadTga(kData + "/" + w.name);
+    ASSERT_TRUE(t.ok);
+    int lo = 255, hi = 0;
+    for (uint8_t v : t.px) {
+      lo = std::min<int>(lo, v);
+      hi = std::max<int>(hi, v);
+    }
+    EXPECT_GT(hi - lo, 40) << "colour is nearly flat";
+    if (w.mask != 1) continue;
+    const Tga m = ReadTga(kData + "/mask-" + w.name);
+    ASSERT_TRUE(m.ok);
+    int mlo = 255, mhi = 0;
+    for (uint8_t v : m.px) {
+      mlo = std::min<int>(mlo, v);
+      mhi = std::max<int>(mhi, v);
+    }
+    // The cloud ceiling covers the whole sky, thinly in places; all others cut shapes.
+    if (std::string(w.name) != "512cloud.tga") {
+      EXPECT_LE(mlo, 8) << "mask has no transparent part";
+    }
+    EXPECT_GE(mhi, 180) << "mask has no opaque part";
+  }
+}
+
+TEST(AssetContent, FrameMasksAllDifferAndEachCutsAShape) {
+  for (const Frames& f : kFrameSets) {
+    std::vector<std::vector<uint8_t>> masks;
+    for (int n = 0; n < f.count; ++n) {
+      const Tga m = ReadTga(kData + "/mask" + std::to_string(n) + "-" + f.name);
+      ASSERT_TRUE(m.ok);
+      EXPECT_EQ(*std::min_element(m.px.begin(), m.px.end()), 0) << f.name << " frame " << n;
+      EXPECT_EQ(*std::max_element(m.px.begin(), m.px.end()), 255) << f.name << " frame " << n;
+      masks.push_back(m.px);
+    }
+    for (int a = 0; a < f.count; ++a)
+      for (int b = a + 1; b < f.count; ++b) {
+        size_t differing = 0;
+        for (size_t i = 0; i < masks[a].size(); ++i) differing += std::abs(masks[a][i] - masks[b][i]) > 64;
+        EXPECT_GT(differing, masks[a].size() / 200) << f.name << " frames " << a << " and " << b << " look alike";
+      }
+  }
+}
+
+TEST(AssetContent, RepeatingTexturesTileWithoutSeams) {
+  for (const Tiling& t : kTiling) {
+    const Tga c = ReadTga(kData + "/" + t.name);
+    ASSERT_TRUE(c.ok) << t.name;
+    if (t.across) ExpectSeamless(c, true, t.name);
+    if (t.down) ExpectSeamless(c, false, t.name);
+    const Tga m = ReadTga(kData + "/mask-" + t.name);
+    if (!m.ok) continue;
+    if (t.across) ExpectSeamless(m, true, std::string("mask-") + t.name);
+    if (t.down) ExpectSeamless(m, false, std::string("mask-") + t.name);
+  }
+}
+
+TEST(AssetContent, LayersAndSampledTexelsSuitHowTheScenesDrawThem) {
+  // Additive layers are black where nothing should show.
+  const Tga flake = ReadTga(kData + "/snowdrop.tga");
+  ASSERT_TRUE(flake.ok);
+  for (int c = 0; c < 3; ++c) EXPECT_LE(flake.at(0, 0, c), 4);
+  EXPECT_GE(flake.at(32, 32, 0), 200);
+  const Tga beam = ReadTga(kData + "/fara.tga");
+  ASSERT_TRUE(beam.ok);
+  EXPECT_LE(beam.at(0, 32, 0), 4) << "far end of the beam must fade to black";
+  EXPECT_GE(beam.at(127, 32, 0), 150) << "the beam is bright at the lamp";
+  // The aircraft's colour is premultiplied by its mask.
+  const Tga plane = ReadTga(kData + "/plane.tga"), planeMask = ReadTga(kData + "/mask-plane.tga");
+  ASSERT_TRUE(plane.ok && planeMask.ok);
+  for (int row = 0; row < 256; ++row)
+    for (int x = 0; x < 256; ++x)
+      if (planeMask.at(x, row, 0) == 0) {
+        ASSERT_EQ(plane.at(x, row, 2), 0) << x << "," << row;
+      }
+  // The floor of the city takes blue.tga's corner: a dark blue (file bytes are blue, green, red).
+  const Tga blue = ReadTga(kData + "/blue.tga");
+  ASSERT_TRUE(blue.ok);
+  for (auto [x, row] : {std::pair{0, 0}, std::pair{255, 0}, std::pair{0, 255}, std::pair{255, 255}}) {
+    EXPECT_GT(blue.at(x, row, 0), 60);
+    EXPECT_LT(blue.at(x, row, 0), 140);
+    EXPECT_GT(blue.at(x, row, 0), 2 * blue.at(x, row, 2));
+  }
+  // The bus body takes loading.tga's corner: a mid-dark neutral grey.
+  const Tga loading = ReadTga(kData + "/loading.tga");
+  ASSERT_TRUE(loading.ok);
+  for (auto [x, row] : {std::pair{0, 0}, std::pair{511, 0}, std::pair{0, 127}, std::pair{511, 127}}) {
+    const int b = loading.at(x, row, 0), g = loading.at(x, row, 1), r = loading.at(x, row, 2);
+    EXPECT_GT(g, 30);
+    EXPECT_LT(g, 120);
+    EXPECT_LT(std::abs(r - g) + std::abs(b - g), 20);
+  }
+  // The backdrop is stored upright, bottom row first: dark street first, sky last.
+  const Tga back = ReadTga(kData + "/rightback.tga");
+  ASSERT_TRUE(back.ok);
+  EXPECT_GT(back.at(256, 255, 0), 80) << "top row is the deep blue sky";
+  EXPECT_LT(back.at(256, 0, 0) + back.at(256, 0, 1) + back.at(256, 0, 2), 120) << "bottom row is the dark street";
+}
+
+TEST(AssetGenerator, TwoRunsWriteIdenticalBytes) {
+  const std::string tool = std::string(LANTERN_BUILD_DIR) + "/lantern-gen-assets";
+  const fs::path base = fs::temp_directory_path() / ("lantern-assets-" + std::to_string(getpid()));
+  fs::remove_all(base);
+  const std::string a = (base / "a").string(), b = (base / "b").string();
+  ASSERT_EQ(std::system((tool + " --out " + a + " > /dev/null").c_str()), 0);
+  ASSERT_EQ(std::system(("LC_ALL=C.UTF-8 TZ=Asia/Tokyo " + tool + " --out " + b + " > /dev/null").c_str()), 0);
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(a)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_EQ(ReadAll(e.path().string()), ReadAll(b + "/" + name)) << name;
+    // And the same bytes as the build's data set.
+    EXPECT_EQ(ReadAll(e.path().string()), ReadAll(kData + "/" + name)) << name << " differs from the build's copy";
+    ++files;
+  }
+  size_t expected = 2;  // the two meshes
+  for (const Wanted& w : kPictures) expected += w.mask == 1 ? 2 : 1;
+  for (const Frames& f : kFrameSets) expected += 1 + static_cast<size_t>(f.count);
+  EXPECT_EQ(files, expected) << "the generator writes files nothing opens, or misses some";
+  fs::remove_all(base);
+}
+
+// Meshes in the ".3d" format.
+struct MeshFile {
+  bool ok = false;
+  std::vector<float> xyz;
+  std::vector<uint16_t> faces;
+  size_t size = 0;
+};
+
+MeshFile ReadMesh(const std::string& path) {
+  MeshFile m;
+  const std::vector<uint8_t> b = ReadAll(path);
+  m.size = b.size();
+  if (b.size() < 4) return m;
+  const size_t nv = b[0] | (b[1] << 8);
+  if (b.size() < 4 + 12 * nv) return m;
+  m.xyz.resize(nv * 3);
+  std::memcpy(m.xyz.data(), b.data() + 2, nv * 12);
+  const size_t at = 2 + nv * 12;
+  const size_t nf = b[at] | (b[at + 1] << 8);
+  if (b.size() != at + 2 + nf * 8) return m;
+  for (size_t f = 0; f < nf; ++f)
+    for (int k = 0; k < 3; ++k) m.faces.push_back(static_cast<uint16_t>(b[at + 2 + f * 8 + 2 * k] | (b[at + 3 + f * 8 + 2 * k] << 8)));
+  m.ok = true;
+  return m;
+}
+
+// The last scene's placement and camera: model (x, y, z) goes to world
+// (x, z - 800, -y - 1500); the eye at (-86, 160, ez) looks at (-86, 200, -1000);
+// projection glFrustum(-1, 1, -1, 1, 1, 5000) then y scaled by 1.33.
+struct Ndc {
+  double x, y, depth;
+};
+Ndc Project(double mx, double my, double mz, double eyeZ) {
+  const double wx = mx, wy = mz - 800, wz = -my - 1500;
+  const double ex = -86, ey = 160, ez = eyeZ;
+  double fx = 0, fy = 200 - ey, fz = -1000 - ez;  // forward
+  const double fl = std::sqrt(fx * fx + fy * fy + fz * fz);
+  fx /= fl, fy /= fl, fz /= fl;
+  // side = forward x up(0,1,0); up' = side x forward
+  double sx = -fz, sy = 0, sz = fx;
+  const double sl = std::sqrt(sx * sx + sz * sz);
+  sx /= sl, sz /= sl;
+  const double ux = sy * fz - sz * fy, uy = sz * fx - sx * fz, uz = sx * fy - sy * fx;
+  const double dx = wx - ex, dy = wy - ey, dz = wz - ez;
+  const double cx = sx * dx + sy * dy + sz * dz, cy = ux * dx + uy * dy + uz * dz, cz = fx * dx + fy * dy + fz * dz;
+  return {cx / cz, 1.33 * cy / cz, cz};
+}
+
+TEST(AssetMeshes, CountsIndicesAndPlacementOnTheField) {
+  struct Cap {
+    const char* name;
+    size_t vertices, faces;
+    double shiftX, shiftZ;
+  };
+  for (const Cap& cap : {Cap{"chel.3d", 8000, 3000, -100, -3}, Cap{"zavod.3d", 10000, 10000, 0, 0}}) {
+    SCOPED_TRACE(cap.name);
+    const MeshFile m = ReadMesh(kData + "/" + cap.name);
+    ASSERT_TRUE(m.ok) << "missing or not exactly 4 + 12 NV + 8 NF bytes";
+    const size_t nv = m.xyz.size() / 3, nf = m.faces.size() / 3;
+    EXPECT_GT(nf, 20u);
+    EXPECT_LE(nv, cap.vertices);
+    EXPECT_LE(nf, cap.faces);
+    for (uint16_t i : m.faces) ASSERT_LT(i, nv);
+    double minZ = 1e9, maxZ = -1e9;
+    for (size_t v = 0; v < nv; ++v) {
+      minZ = std::min(minZ, m.xyz[3 * v + 2] + cap.shiftZ);
+      maxZ = std::max(maxZ, m.xyz[3 * v + 2] + cap.shiftZ);
+      const double wx = m.xyz[3 * v] + cap.shiftX, wz = -m.xyz[3 * v + 1] - 1500;
+      EXPECT_TRUE(wx > -6000 && wx < 6000 && wz > -7000 && wz < 1000) << "vertex " << v << " off the field";
+    }
+    // Standing on the ground (model z 500), not floating or sunk.
+    EXPECT_NEAR(minZ, 500, 3);
+    EXPECT_GT(maxZ - minZ, 200) << "too small to read as a silhouette";
+    // In view, and facing the camera, for the whole scene (eye z -800 to about +850).
+    for (double eyeZ = -800; eyeZ <= 860; eyeZ += 83) {
+      for (size_t v = 0; v < nv; ++v) {
+        const Ndc p = Project(m.xyz[3 * v] + cap.shiftX, m.xyz[3 * v + 1], m.xyz[3 * v + 2] + cap.shiftZ, eyeZ);
+        ASSERT_TRUE(p.depth > 1 && p.depth < 5000 && std::fabs(p.x) <= 1 && std::fabs(p.y) <= 1)
+            << "vertex " << v << " out of view at eye z " << eyeZ << ": " << p.x << ", " << p.y << ", " << p.depth;
+      }
+      for (size_t f = 0; f < nf; ++f) {
+        Ndc c[3];
+        for (int k = 0; k < 3; ++k) {
+          const size_t v = m.faces[3 * f + k];
+          c[k] = Project(m.xyz[3 * v] + cap.shiftX, m.xyz[3 * v + 1], m.xyz[3 * v + 2] + cap.shiftZ, eyeZ);
+        }
+        const double area = (c[1].x - c[0].x) * (c[2].y - c[0].y) - (c[2].x - c[0].x) * (c[1].y - c[0].y);
+        ASSERT_GT(area, 0) << "face " << f << " is wound away from the camera at eye z " << eyeZ;
+      }
+    }
+  }
+}
+
+// The pictures on the offscreen context, loaded by the program's own loaders.
+class AssetGl : public harness::GlTest {
+ protected:
+  void SetUp() override {
+    harness::GlTest::SetUp();
+    ASSERT_EQ(getcwd(previous_, sizeof previous_), previous_);
+    ASSERT_EQ(chdir(kData.c_str()), 0);
+  }
+  void TearDown() override { ASSERT_EQ(chdir(previous_), 0); }
+  char previous_[4096];
+};
+
+TEST_F(AssetGl, StartUpAndEveryLoadFunctionFindAllTheirFiles) {
+  harness::StderrCapture err;
+  InitRenderState();
+  LoadScene1();
+  LoadScene2();
+  LoadScene3();
+  LoadScene4();
+  LoadScene5();
+  LoadScene6();
+  LoadScene7();
+  LoadScene8();
+  const std::string text = err.Text();
+  EXPECT_EQ(text.find("cannot open"), std::string::npos) << text;
+  EXPECT_EQ(text.find("shorter"), std::string::npos) << text;
+  EXPECT_EQ(text.find("lantern:"), std::string::npos) << text;
+}
+
+TEST_F(AssetGl, PicturesAppearUprightOnScreen) {
+  // The mountains cover the lower part of their picture, the sky above is
+  // transparent: drawn full screen over black, the bottom is lit and the top is not.
+  LoadTexture(1, "mount.tga", 512, 256, 35);
+  LoadTexture(0, "rightback.tga", 512, 256, 5);
+  harness::SetSceneProjection();
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  g_quad = {0, 0, 640, 480, 1};
+  DrawScreenQuad(g_quad, g_textures[35]);
+  const harness::Rgba top = harness::ReadPixel(320, 10), bottom = harness::ReadPixel(320, 470);
+  EXPECT_LT(top.r + top.g + top.b, 30) << "mountain sky should be transparent at the top";
+  EXPECT_GT(bottom.r + bottom.g + bottom.b, 30) << "mountains should stand at the bottom";
+  // The dusk backdrop: sky (blue above red) at the top, the dark street at the bottom.
+  DrawScreenQuad(g_quad, g_textures[5]);
+  const harness::Rgba sky = harness::ReadPixel(320, 5), street = harness::ReadPixel(320, 476);
+  EXPECT_GT(sky.b, sky.r);
+  EXPECT_GT(sky.b, 80);
+  EXPECT_LT(street.r + street.g + street.b, 150);
+}
+
+}  // namespace
