@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "tools/gen_music/instruments.h"
@@ -155,15 +156,17 @@ TEST(MusicModule, SectionsChangeWhereTheScenesChange) {
   music::Song song;
   music::SynthesiseInstruments(song);
   music::ComposeSong(song);
-  auto drumsIn = [&](int order, int fromRow, int toRow) {
+  auto notesIn = [&](int order, int fromRow, int toRow, bool (*which)(int)) {
     int count = 0;
     for (int r = fromRow; r <= toRow; ++r)
       for (int c = 0; c < music::kChannels; ++c) {
         const music::Cell &cell = song.patterns[song.orders[size_t(order)]].cells[r][c];
-        if (cell.note && cell.note != music::kKeyOff && IsDrum(cell.instr)) ++count;
+        if (cell.note && cell.note != music::kKeyOff && which(cell.instr)) ++count;
       }
     return count;
   };
+  auto drumsIn = [&](int order, int fromRow, int toRow) { return notesIn(order, fromRow, toRow, IsDrum); };
+  auto bassIn = [&](int order) { return notesIn(order, 0, 63, [](int i) { return i == music::kBass; }); };
   for (int o : {0, 1, 2, 3, 4, 5}) EXPECT_EQ(drumsIn(o, 0, 63), 0) << "order " << o;
   EXPECT_GT(drumsIn(6, 0, 63), 32) << "rain hats";
   for (int o = 8; o <= 21; ++o) EXPECT_GT(drumsIn(o, 0, 63), 16) << "order " << o;
@@ -172,7 +175,9 @@ TEST(MusicModule, SectionsChangeWhereTheScenesChange) {
   EXPECT_GT(drumsIn(13, 50, 63), 10) << "build back";
   EXPECT_GT(drumsIn(14, 0, 9), 8) << "build back";
 
-  // The bass arrives with the city: nothing from it before the lift of order 7.
+  // The bass arrives with the city and stays to the end.
+  for (int o = 0; o <= 7; ++o) EXPECT_EQ(bassIn(o), 0) << "order " << o;
+  for (int o = 8; o <= 30; ++o) EXPECT_GT(bassIn(o), 0) << "order " << o;
   const std::vector<float> &pcm = ShippedAudio();
   EXPECT_GT(RowDb(pcm, 8, 0, 64), RowDb(pcm, 5, 0, 64) + 3.0);
 }

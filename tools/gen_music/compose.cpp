@@ -14,7 +14,7 @@
 namespace music {
 namespace {
 
-enum Channel { kChKick, kChSnare, kChHat, kChFx, kChBass, kChPad1, kChPad2, kChPad3, kChLead, kChAux, kChBell, kChEcho };
+enum Channel { kChKick, kChSnare, kChHat, kChFx, kChBass, kChPad1, kChPad2, kChPad3, kChLead, kChAux, kChBell, kChEcho, kChDrone };
 
 // XM note from a name such as "A4", "C#5" or "Bb3".
 int N(const std::string &name) {
@@ -152,6 +152,14 @@ struct Composer {
   void bassWhole(const Bar4 &bars, int v) {
     for (int b = 0; b < 4; ++b) w.note(b * 16, kChBass, BassNote(bars[size_t(b)]), kBass, v);
   }
+  // Before the bass arrives the low end is a soft pad drone on the chord roots.
+  void drone(const Bar4 &bars, int v) {
+    for (int b = 0; b < 4; ++b) {
+      int n = BassNote(bars[size_t(b)], N("E3"));
+      if (b > 0 && BassNote(bars[size_t(b - 1)], N("E3")) == n) continue;
+      w.note(b * 16, kChDrone, n, kPad, v);
+    }
+  }
   // Driving bass: root, octave and fifth on a syncopated grid.
   void bassGroove(const Bar4 &bars, int v, int fromRow = 0, int toRow = 63) {
     static const int rows[] = {0, 3, 6, 8, 10, 13};
@@ -259,11 +267,11 @@ void Composer::compose() {
     for (int i = 0; i < 3; ++i) w.vol(b * 16, kChPad1 + i, 20 + 8 * b);
   w.order = 1;
   pads(main2, kPad, 44);
-  bassWhole(main2, 30);
+  drone(main2, 30);
   w.melody(kChAux, kChoir, 0, 2, "E5 - - - - - - - C5 - - - - - - - G4 - - - - - - - D5 - - - ^ - - -", 26);
   w.order = 2;
   pads(main2, kPad, 46);
-  bassWhole(main2, 36);
+  drone(main2, 36);
   w.melody(kChBell, kBell, 0, 1,
            "A5 . . E5 . . C6 . . . . . . . . . A5 . . E5 . . C6 . . . B5 . . . "
            "G5 . . E5 . . C6 . . . . . . . . . G5 . . D5 . . B5 . . . A5 . G5 .",
@@ -271,7 +279,7 @@ void Composer::compose() {
   w.melody(kChAux, kChoir, 0, 2, "E5 - - - - - - - E5 - - - - - - - E5 - - - - - - - D5 - - - - - - -", 28);
   w.order = 3;
   pads(main2, kPad, 48);
-  bassWhole(main2, 40);
+  drone(main2, 40);
   arpeggio(main2, kChEcho, kPluck, 26, 1);
   w.melody(kChBell, kBell, 0, 1,
            "A5 . . E5 . . C6 . . . . . . . . . A5 . . E5 . . C6 . . . D6 . . . "
@@ -285,14 +293,14 @@ void Composer::compose() {
   w.order = 4;
   globalVolume(0, 64);
   pads(snowA, kChoir, 36);
-  bassWhole(snowA, 26);
+  drone(snowA, 30);
   w.melody(kChBell, kBell, 0, 1,
            "E6 . . . B5 . . . . . G5 . . . . . B5 . . . . . E5 . . . . . . . . . "
            "C6 . . . A5 . . . . . E6 . . . . . D6 . . . . . C6 . . . G5 . . . . .",
            40, kChEcho, 3, 18);
   w.order = 5;
   pads(snowB, kChoir, 38);
-  bassWhole(snowB, 28);
+  drone(snowB, 30);
   w.melody(kChBell, kBell, 0, 1,
            "F6 . . . D6 . . . . . A5 . . . . . E6 . . . . . C6 . . . . . A5 . . . "
            "C6 . . . A5 . . . . . F5 . . . . . G#5 . . . B5 . . . E6 . . . . . . .",
@@ -316,12 +324,12 @@ void Composer::compose() {
                     : "D5 . F5 . A5 . D6 . . . . . . . . . C5 . E5 . A5 . C6 . . . . . . . . . "
                       "F5 . A5 . C6 . F6 . . . . . . . . . E5 . G#5 . B5 . E6 . . . . . . . . .",
              34, kChEcho, 3, 14);
-    if (o == 7) bassWhole(bars, 24);
+    drone(bars, 28);
   }
   // Tension lift at the end of order 7: riser, snare roll, kick pulse.
   riser(48, 56);
   snareRoll(48, 63, 12, 52);
-  for (int r = 48; r < 64; r += 4) kick(r, 44 + (r - 48));
+  w.off(48, kChDrone);
 
   // ---- 8-11: night city, beat and bass arrive ----------------------------
   for (int o = 8; o <= 11; ++o) {
@@ -501,7 +509,7 @@ void Composer::compose() {
 // instrument gets a panning command, since a new note resets the panning to
 // the sample's own.
 void PlaceInStereo(Song &song) {
-  static const int pan[kChannels] = {-1, -1, -1, -1, -1, 80, 128, 176, 112, 176, 96, 160};
+  static const int pan[kChannels] = {-1, -1, -1, -1, -1, 80, 128, 176, 112, 176, 96, 160, 128};
   for (Pattern &p : song.patterns)
     for (int r = 0; r < kRows; ++r)
       for (int c = 0; c < kChannels; ++c) {

@@ -8,7 +8,7 @@
 
 namespace music {
 
-constexpr int kChannels = 12;
+constexpr int kChannels = 13;
 constexpr int kRows = 64;
 constexpr int kOrders = 31;
 constexpr int kSpeed = 6;
