@@ -74,6 +74,9 @@ int ShowBox(const char* text, const char* caption, unsigned style) {
 
 bool RegisterClass(const char*) {
   if (g_classRegistered) return false;
+  // Without the poll sentinel, an empty poll means an empty queue, so a quit
+  // request never overtakes an event that is already queued.
+  SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   g_classRegistered = true;
   return true;
@@ -168,7 +171,9 @@ bool SetPixelFormat(DrawableHandle drawable, int format, const PixelFormatReques
   return true;
 }
 
-// A context that lacks double buffering or the requested depth bits is refused.
+// A context that lacks the requested depth bits, or double buffering on a
+// visible display, is refused. (The offscreen driver's pbuffers are single
+// buffered; with nothing on screen there is nothing to tear.)
 GlContextHandle CreateGlContext(DrawableHandle drawable) {
   if (drawable == nullptr) return nullptr;
   SDL_GLContext context = SDL_GL_CreateContext(static_cast<SDL_Window*>(drawable));
@@ -177,7 +182,8 @@ GlContextHandle CreateGlContext(DrawableHandle drawable) {
   int doubleBuffer = 0;
   SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
   SDL_GL_GetAttribute(SDL_GL_DOUBLEBUFFER, &doubleBuffer);
-  if (depth < g_pixelFormat.depthBits || (g_pixelFormat.doubleBuffer && doubleBuffer == 0)) {
+  bool needsDoubleBuffer = g_pixelFormat.doubleBuffer && !NoVisibleDisplay();
+  if (depth < g_pixelFormat.depthBits || (needsDoubleBuffer && doubleBuffer == 0)) {
     SDL_SetError("context has %d depth bits, double buffer %d", depth, doubleBuffer);
     SDL_GL_MakeCurrent(nullptr, nullptr);
     SDL_GL_DeleteContext(context);
