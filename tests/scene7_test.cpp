@@ -273,6 +273,8 @@ TEST_F(Scene7Test, ClosingFadesToOrangeAndBringsTheImageInWithTheNewAlpha) {
   SolidMask("mask-blackhole.tga", 128, 128, 255);
   LoadTexture(1, "blackhole.tga", 128, 128, 50);
   Load();
+  g_s7FirstFrame = 1;  // sets the orange clear colour
+  Frame(20, 30, 0.0f);
   AllStateTo(0.0f);
   g_s7Fade = 0.5f;
   Frame(21, 49, 5.0f);
