@@ -1,6 +1,6 @@
 // Writes the song inside an MO3 container (version 5, XM type): the music
-// data is LZ-compressed with the container's bit-stream scheme, samples follow
-// as raw 16-bit PCM.
+// data is LZ-compressed with the container's bit-stream scheme, the samples
+// follow delta-coded.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -138,6 +138,47 @@ std::vector<uint8_t> CompressMO3Stream(const std::vector<uint8_t> &data) {
 
 namespace {
 
+// Delta-coded 16-bit sample data: each difference to the previous value is
+// folded to an unsigned number (sign in bit 0), whose low `dh` bits are sent
+// as they are and whose high part goes first in a variable-length prefix;
+// `dh` follows the size of the recent differences.
+std::vector<uint8_t> DeltaCode(const std::vector<int16_t> &pcm) {
+  std::vector<uint8_t> out;
+  int used = 8;
+  auto bit = [&](unsigned v) {
+    if (used == 8) {
+      out.push_back(0);
+      used = 0;
+    }
+    if (v & 1) out.back() |= uint8_t(0x80 >> used);
+    ++used;
+  };
+  unsigned dh = 8;
+  int16_t previous = 0;
+  for (int16_t sample : pcm) {
+    const int16_t d = int16_t(uint16_t(uint16_t(sample) - uint16_t(previous)));
+    const uint32_t v = d >= 0 ? uint32_t(d) * 2 + 1 : uint32_t(~d) * 2;
+    const uint32_t high = v >> dh;
+    int len = 0;
+    while ((high >> len) != 0) ++len;
+    const int step = dh < 5 ? 2 : 1;
+    const int groups = std::max(1, (len + step - 1) / step);
+    for (int g = groups - 1; g >= 0; --g) {
+      for (int b = step - 1; b >= 0; --b) bit(high >> (g * step + b));
+      bit(g > 0);
+    }
+    for (int b = int(dh) - 1; b >= 0; --b) bit(v >> b);
+    unsigned cl = 1;
+    if (v >= 4) {
+      cl = 15;
+      while (!((1u << cl) & v) && cl > 1) --cl;
+    }
+    dh = (dh + cl) >> 1;
+    previous = sample;
+  }
+  return out;
+}
+
 // MO3 command codes for the XM effects the composer uses.
 uint8_t Mo3Effect(uint8_t fx) {
   switch (fx) {
@@ -269,6 +310,8 @@ std::vector<uint8_t> WriteMO3(const Song &song) {
     m.u16(0); m.u16(0);
     m.u8(0); m.u8(0);
   }
+  std::vector<std::vector<uint8_t>> sampleData;
+  for (const Instrument &ins : song.instruments) sampleData.push_back(DeltaCode(ins.pcm));
   for (size_t i = 0; i < song.instruments.size(); ++i) {
     const Instrument &ins = song.instruments[i];
     m.cstr(ins.name);
@@ -280,11 +323,11 @@ std::vector<uint8_t> WriteMO3(const Song &song) {
     m.u32(uint32_t(ins.pcm.size()));
     m.u32(ins.loopStart);
     m.u32(ins.loopStart + ins.loopLength);
-    m.u16(0x01 | (ins.loopLength ? 0x10 : 0));
+    m.u16(0x01 | (ins.loopLength ? 0x10 : 0) | 0x2000);  // 16-bit, loop, delta-coded
     m.u8(0); m.u8(0); m.u8(0); m.u8(0);  // vibrato comes from the instrument
     m.u8(unsigned(i + 1));
     m.u32(0); m.u32(0);
-    m.u32(0);  // not compressed
+    m.u32(uint32_t(sampleData[i].size()));
     m.u16(0);
   }
 
@@ -294,8 +337,7 @@ std::vector<uint8_t> WriteMO3(const Song &song) {
   f.u32(uint32_t(m.b.size()));
   f.u32(uint32_t(packed.size()));
   f.b.insert(f.b.end(), packed.begin(), packed.end());
-  for (const Instrument &ins : song.instruments)
-    for (int16_t s : ins.pcm) f.i16(s);
+  for (const auto &d : sampleData) f.b.insert(f.b.end(), d.begin(), d.end());
   return f.b;
 }
 
