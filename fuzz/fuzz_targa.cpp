@@ -38,6 +38,13 @@ Expectation g_expect;
 GLuint g_bound;
 int g_uploads;
 
+// A side from two bytes: mostly small (quick runs), with the high bit of the
+// second byte up to 1095, past what the staging areas hold; -4 to 0 included.
+int Side(uint8_t low, uint8_t high) {
+  if (high & 0x80) return (low | ((high & 0x7F) << 8)) % 1100 - 4;
+  return low % 68 - 4;
+}
+
 }  // namespace
 
 void glBindTexture(GLenum target, GLuint texture) {
@@ -80,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int kind = data[0] & 3;  // 0, 1, 2: LoadTexture mask flag; 3: frames
   const bool noPicture = (data[0] & 4) != 0;
   const bool noMask = (data[0] & 8) != 0;
-  const int width = (data[1] | (data[2] << 8)) % 1100 - 4;
-  const int height = (data[3] | (data[4] << 8)) % 1100 - 4;
+  const int width = Side(data[1], data[2]);
+  const int height = Side(data[3], data[4]);
   const std::string name = std::string(data[5] % 70, 'n') + ".tga";
   const size_t payload = size - 8;
   const size_t split = payload * data[7] / 255;
