@@ -17,6 +17,7 @@
 #include "scenes/scene8.h"
 #include "scenes/scenes.h"
 #include "tests/support/gl_harness.h"
+#include "timeline/clock.h"
 #include "timeline/sequencer.h"
 
 using harness::ReadPixel;
@@ -266,6 +267,16 @@ TEST_F(Scene8Test, TheShowEndsAtOrder30Row63) {
   g_quit = 0;
   Frame(30, 64, 1.0f);  // a frame that skipped row 63 still ends it
   EXPECT_EQ(g_quit, 1);
+
+  // Through the frame dispatch: the clock at order 30 row 62 goes on, row 63 stops the show.
+  g_quit = 0;
+  g_order.store(30);
+  g_row.store(62);
+  g_ticks.store(g_prevTicks + 3.0f);
+  EXPECT_TRUE(DrawFrame());
+  g_row.store(63);
+  g_ticks.store(g_prevTicks + 3.0f);
+  EXPECT_FALSE(DrawFrame());
 }
 
 TEST_F(Scene8Test, SilhouettesAreOpaqueBlackWithBackFacesCulled) {
