@@ -71,7 +71,11 @@ Asset mountains() {
       const float u = x / 512.0f;
       const float ridge = r.base - r.amp * ridged(u, 0.37f, 3, 5, r.seed);
       return ridge - y;
-    }, [&](float, float y) { return mix(r.top, r.bottom, smooth(r.base - r.amp, 256, y)); });
+    }, [&](float x, float y) {
+      // Slopes: ridged noise as light and shade, fading into the range's haze below.
+      const float rock = ridged(x / 512.0f, y / 256.0f, 6, 4, r.seed + 9);
+      return mix(r.top, r.bottom, smooth(r.base - r.amp, 256, y)) * (0.82f + 0.3f * rock);
+    });
   }
   return out;
 }
@@ -94,17 +98,28 @@ Asset aNight() { return title("night.tga", 128, 32, {"a night"}, Font::Serif, 22
 Asset never() { return title("never.tga", 128, 32, {"never"}, Font::Serif, 24, {16}, 1); }
 Asset take() { return title("take.tga", 128, 32, {"take"}, Font::Serif, 24, {16}, 1); }
 
-// The tag at the top right: a boxed, tracked-out "kstrl".
+// The tag at the top right, "kstrl", over a frame; the year picture is
+// drawn inside that frame (it sits 23 units lower and 10 to the right).
 Asset tag() {
   Asset out{Picture("zogcon.tga", 256, 64, true), {}, false};
-  Field f = textField(256, 64, {"kstrl"}, Font::SansBold, 34, 128, {32}, 6);
+  Field f = textField(256, 64, {"kstrl"}, Font::SansBold, 20, 128, {12}, 5);
   for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 256; ++x) f.at(x, y) = std::max(f.at(x, y), cover(std::fabs(sdBox(x + 0.5f, y + 0.5f, 128, 32, 78, 24, 4)) - 1.5f));
+    for (int x = 0; x < 256; ++x) {
+      const float frame = std::fabs(sdBox(x + 0.5f, y + 0.5f, 128, 41, 70, 17, 4)) - 1.2f;
+      // The frame opens at the top where the tag stands.
+      const float gap = std::fabs(x + 0.5f - 128) < 40 && y < 30 ? 0.0f : 1.0f;
+      f.at(x, y) = std::max(f.at(x, y), cover(frame) * gap);
+    }
   paintText(out.pic, f, {rgb8(255, 240, 210), rgb8(255, 220, 170), rgb8(90, 30, 10), 2, 0.5f, 1, 1});
   return out;
 }
 
-Asset year() { return title("metter.tga", 256, 32, {"2025"}, Font::Mono, 24, {16}, 8); }
+Asset year() {
+  Asset out{Picture("metter.tga", 256, 32, true), {}, false};
+  Field f = textField(256, 32, {"2025"}, Font::Mono, 20, 118, {18}, 10);
+  paintText(out.pic, f, {rgb8(255, 246, 226), rgb8(255, 220, 170), rgb8(70, 20, 10), 2, 0.5f, 1, 1});
+  return out;
+}
 
 // Kestrel outline: body, head, fanned tail, two wings raised to the given
 // angle (radians, 0 level, positive up), at a scale and place in the frame.
