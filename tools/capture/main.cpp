@@ -149,8 +149,10 @@ struct GlContext {
 };
 
 bool CreateContext(int width, int height, GlContext* gl, std::string* error) {
-  // Never a visible window, whatever display there is.
+  // Never a visible window, whatever display there is; and Ctrl-C must stop
+  // the capture, not become an SDL event nobody reads.
   setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     *error = std::string("cannot start SDL's offscreen video: ") + SDL_GetError();
     return false;
@@ -319,37 +321,15 @@ int Run(const Options& options) {
 
   std::vector<std::vector<double>> frameMs(9);
   std::vector<float> audio;
-  int64_t rendered = 0;
   int64_t written = 0;
   bool previousWritten = false;
   bool reachedEnd = false;
   bool failed = false;
   // Frames drawn after the song ended without the show ending: a second's worth is the limit.
   int64_t framesAfterSong = 0;
-  Position position;
+  Position position = music.position();  // before any sample: the song's start
   int64_t k = 0;
   for (;; ++k) {
-    // The music up to t = k / fps; these samples belong to frame k - 1.
-    const int64_t target = capture::SamplesUpTo(options.rate, k);
-    const int64_t count = target - rendered;
-    music.Render(count, &audio);
-    rendered = target;
-    if (previousWritten) {
-      if (!outDir.empty() && !wav.Write(audio.data(), count)) {
-        failed = true;
-        error = "cannot write " + outDir + "/audio.wav";
-        break;
-      }
-      if (!video.empty()) pipe.WriteAudio(audio.data(), count);
-    }
-    if (music.ended() && ++framesAfterSong > capture::FramesPerSecond(options.rate) + 1) {
-      failed = true;
-      error = "the music ended at order " + std::to_string(music.position().order) + ", row " +
-              std::to_string(music.position().row) + " but the show did not end";
-      break;
-    }
-
-    position = music.position();
     const int64_t ticks = capture::TicksAt(options.rate, k);
     g_order.store(position.order, std::memory_order_relaxed);
     g_row.store(position.row, std::memory_order_relaxed);
@@ -369,7 +349,18 @@ int Run(const Options& options) {
     const Position seen{g_scene, g_sceneRow};
     if (options.to < seen) break;
     const bool write = options.from <= seen;
+
+    // Frame k's music, from t = k / fps to the next frame; the position it
+    // reaches is the next frame's. It goes out before the frame's picture.
+    const int64_t count = capture::SamplesUpTo(options.rate, k + 1) - capture::SamplesUpTo(options.rate, k);
+    music.Render(count, &audio);
     if (write) {
+      if (!outDir.empty() && !wav.Write(audio.data(), count)) {
+        failed = true;
+        error = "cannot write " + outDir + "/audio.wav";
+        break;
+      }
+      if (!video.empty()) pipe.WriteAudio(audio.data(), count);
       if (wantPixels) {
         glReadBuffer(GL_BACK);
         glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, frame.rgb.data());
@@ -397,6 +388,13 @@ int Run(const Options& options) {
       glFlush();
     }
     previousWritten = write;
+    if (music.ended() && ++framesAfterSong > capture::FramesPerSecond(options.rate) + 1) {
+      failed = true;
+      error = "the music ended at order " + std::to_string(music.position().order) + ", row " +
+              std::to_string(music.position().row) + " but the show did not end";
+      break;
+    }
+    position = music.position();
     progress.Update(capture::SecondsAt(options.rate, k), k, seen);
   }
   progress.Update(capture::SecondsAt(options.rate, k), k, position, true);
