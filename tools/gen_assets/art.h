@@ -57,6 +57,13 @@ struct TextStyle {
 };
 void paintText(Picture& p, const Field& cov, const TextStyle& style);
 
+// Edges of a picture, for fadeEdges.
+enum Edge : unsigned { kTop = 1, kBottom = 2, kLeft = 4, kRight = 8, kAllEdges = 15 };
+// Fades the mask to exactly 0 over margin pixels towards the given edges,
+// so that a glow or shadow never ends in a hard line where the picture
+// stops. Edges that the screen or another layer cuts are left out.
+void fadeEdges(Picture& p, float margin, unsigned edges = kAllEdges);
+
 // Premultiplies colour by coverage, for layers drawn additively (black
 // where nothing should show).
 void premultiply(Picture& p);

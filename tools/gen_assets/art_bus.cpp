@@ -241,9 +241,9 @@ Asset rain() {
   out.pic.each([](float x, float y, Rgb& c, float& a) {
     const float t = (256 - y) / 256.0f;  // 0 at the bottom of the streak
     const float across = std::exp(-std::pow((x - 8) / 4.5f, 2.0f));
-    const float along = smooth(0.0f, 0.08f, t) * (1 - 0.85f * t);
+    const float along = smooth(0.0f, 0.08f, t) * (1 - 0.85f * t) * smooth(1.0f, 0.9f, t);
     c = mix(rgb8(255, 255, 255), rgb8(200, 215, 235), t);
-    a = across * along;
+    a = across * along * smooth(7.5f, 5.0f, std::fabs(x - 8));
   });
   return out;
 }
@@ -262,27 +262,32 @@ Asset fara() {
   return out;
 }
 
-// A sodium street lamp with a glowing head and its halo.
+// A sodium street lamp with a glowing head and its halo. The halo fades to
+// nothing well inside the picture, which is drawn over the dark street; the
+// post's foot stands behind the kerb, a little above the picture's bottom.
 Asset lighter() {
   Asset out{Picture("lighter.tga", 128, 256, true), {}, false};
   Picture& p = out.pic;
   fillAll(p, kSodium);
-  p.each([](float x, float y, Rgb& c, float& a) {
-    const float d = std::hypot(x - 84, y - 40);
-    a = 0.75f * std::exp(-d * d / (2 * 26.0f * 26.0f)) + 0.2f * std::exp(-d / 40.0f);
-    c = mix(rgb8(255, 200, 120), kSodium, smooth(10, 60, d));
+  const float hx = 72, hy = 72;  // the lamp head
+  p.each([=](float x, float y, Rgb& c, float& a) {
+    const float d = std::hypot(x - hx, (y - hy) * 0.95f);
+    const float halo = 0.7f * std::exp(-d * d / (2 * 18.0f * 18.0f)) + 0.22f * std::exp(-d / 20.0f);
+    a = halo * smooth(48, 22, d);
+    c = mix(rgb8(255, 200, 120), kSodium, smooth(8, 40, d));
   });
   const Rgb metal = rgb8(36, 34, 36);
-  p.paint([](float x, float y) { return sdTaper(x, y, 40, 254, 40, 60, 5, 3); }, metal);
-  p.paint([](float x, float y) { return sdBox(x, y, 40, 250, 9, 6, 2); }, metal);
+  p.paint([](float x, float y) { return sdTaper(x, y, 30, 238, 30, 90, 5, 3); }, metal);
+  p.paint([](float x, float y) { return sdBox(x, y, 30, 240, 9, 4, 2); }, metal);
   p.paint([](float x, float y) {
     // The arm: a quarter circle from the post over to the head.
-    const float d = std::fabs(sdCircle(x, y, 62, 60, 22)) - 2.5f;
-    return std::max(d, std::max(y - 60, 40 - x));
+    const float d = std::fabs(sdCircle(x, y, 52, 90, 22)) - 2.5f;
+    return std::max(d, std::max(y - 90, 30 - x));
   }, metal);
-  p.paint([](float x, float y) { return sdSegment(x, y, 62, 38, 80, 36, 2.5f); }, metal);
-  p.paint([](float x, float y) { return sdPolygon(x, y, {70, 34, 100, 34, 94, 42, 76, 42}); }, metal);
-  p.paint([](float x, float y) { return sdEllipse(x, y, 85, 44, 9, 4); }, rgb8(255, 236, 190));
+  p.paint([](float x, float y) { return sdSegment(x, y, 52, 68, 68, 66, 2.5f); }, metal);
+  p.paint([](float x, float y) { return sdPolygon(x, y, {58, 64, 88, 64, 82, 72, 64, 72}); }, metal);
+  p.paint([](float x, float y) { return sdEllipse(x, y, 73, 74, 9, 4); }, rgb8(255, 236, 190));
+  fadeEdges(p, 6);
   return out;
 }
 

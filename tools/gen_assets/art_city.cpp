@@ -127,7 +127,7 @@ Asset cinema() {
       c = mix(rgb8(60, 150, 255), rgb8(200, 240, 255), n);
       a = 0.35f + 0.4f * n;
     }
-    a *= 1 - cover(-hole);
+    a *= cover(-hole);  // the sprocket holes are see-through
   });
   return out;
 }
@@ -139,9 +139,10 @@ Asset marquee() {
   std::string ascii;
   for (char ch : line) ascii += (static_cast<unsigned char>(ch) == 0xb7) ? '*' : ch;
   Field f(1024, 32);
-  const float size = fitText(ascii, Font::SansBold, 1000, 20, 1);
+  const float size = fitText(ascii, Font::SansBold, 990, 17, 1);
   drawText(f, ascii, Font::SansBold, size, 512, 16, 1);
   paintText(out.pic, f, {rgb8(200, 236, 255), rgb8(110, 180, 255), rgb8(40, 120, 255), 3, 0.8f});
+  fadeEdges(out.pic, 3);
   return out;
 }
 
@@ -153,24 +154,29 @@ Asset goright() {
     for (int x = 0; x < 512; ++x) {
       const float lx = std::fmod(x + 0.5f, 32.0f), ly = std::fabs(y + 0.5f - 16);
       const float d = std::fabs(lx - 10 - (12 - ly)) - 3.0f;  // a '>' stroke
-      f.at(x, y) = cover(d) * (ly < 12 ? 1.0f : 0.0f);
+      f.at(x, y) = cover(d) * smooth(10.5f, 9.0f, ly);
     }
   paintText(out.pic, f, {rgb8(150, 220, 255), rgb8(60, 140, 255), rgb8(30, 100, 255), 3, 0.9f});
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 512; ++x) out.pic.alpha(x, y) *= 0.35f + 0.65f * (x / 512.0f);
+  // The strip starts at the screen's left edge; its other edges fade out.
+  fadeEdges(out.pic, 3, kTop | kBottom | kRight);
   return out;
 }
 
 // A neon sign in a rounded frame: "open all night".
 Asset nightup() {
   Asset out{Picture("nightup.tga", 256, 128, true), {}, false};
-  Field f = textField(256, 128, {"open", "all night"}, Font::SansBold, 30, 128, {44, 84});
+  Field f = textField(256, 128, {"open", "all night"}, Font::SansBold, 28, 128, {46, 82});
   for (int y = 0; y < 128; ++y)
     for (int x = 0; x < 256; ++x) {
-      const float frame = std::fabs(sdBox(x + 0.5f, y + 0.5f, 128, 64, 118, 56, 16)) - 2.0f;
+      const float frame = std::fabs(sdBox(x + 0.5f, y + 0.5f, 128, 64, 106, 46, 14)) - 2.0f;
       f.at(x, y) = std::max(f.at(x, y), cover(frame));
     }
   paintText(out.pic, f, {rgb8(230, 250, 255), rgb8(140, 210, 255), rgb8(40, 130, 255), 5, 1.0f});
+  // The glow fades out inside the picture on every side but the left, which
+  // is the screen's edge.
+  fadeEdges(out.pic, 4, kTop | kBottom | kRight);
   return out;
 }
 

@@ -1,4 +1,5 @@
-// Helpers shared by the scene artwork: clouds, text pictures, premultiplying.
+// Helpers shared by the scene artwork: clouds, text pictures, edge fades,
+// premultiplying.
 #include "tools/gen_assets/art.h"
 
 namespace gen {
@@ -47,6 +48,19 @@ void paintText(Picture& p, const Field& cov, const TextStyle& style) {
       const float al = k + g * (1 - k);
       p.at(x, y) = al > 1e-4f ? (fill * k + style.glow * (g * (1 - k))) * (1.0f / al) : style.glow;
       p.alpha(x, y) = al;
+    }
+}
+
+void fadeEdges(Picture& p, float margin, unsigned edges) {
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      // Whole pixels between this one and the nearest edge that fades.
+      int d = std::max(p.w, p.h);
+      if (edges & kTop) d = std::min(d, y);
+      if (edges & kBottom) d = std::min(d, p.h - 1 - y);
+      if (edges & kLeft) d = std::min(d, x);
+      if (edges & kRight) d = std::min(d, p.w - 1 - x);
+      p.alpha(x, y) *= smooth(0, margin, static_cast<float>(d));
     }
 }
 

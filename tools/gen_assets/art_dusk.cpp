@@ -111,10 +111,11 @@ Asset chainLantern() {
   const Rgb iron = rgb8(26, 22, 28);
   fillAll(p, rgb8(255, 170, 80));
   const float cx = 128;
-  // Warm halo around the glass.
+  // Warm halo around the glass, gone well before the picture's lower edge
+  // (which lies in the middle of the screen).
   p.each([&](float x, float y, Rgb& c, float& a) {
-    const float d = std::hypot(x - cx, (y - 184) * 0.9f);
-    a = 0.6f * std::exp(-(d * d) / (2 * 42.0f * 42.0f));
+    const float d = std::hypot(x - cx, (y - 186) * 0.95f);
+    a = 0.6f * std::exp(-(d * d) / (2 * 34.0f * 34.0f)) * smooth(58, 28, d);
     c = rgb8(255, 168, 76);
   });
   // Chain: alternating links seen face-on and edge-on.
@@ -142,6 +143,8 @@ Asset chainLantern() {
   }, iron);
   p.paint([=](float x, float y) { return sdPolygon(x, y, {cx - 36, 218, cx + 36, 218, cx + 22, 230, cx - 22, 230}); }, iron);
   p.paint([=](float x, float y) { return sdPolygon(x, y, {cx - 6, 230, cx + 6, 230, cx, 244}); }, iron);
+  // The chain runs on above the screen; the other edges stay clear.
+  fadeEdges(p, 6, kBottom | kLeft | kRight);
   return out;
 }
 
@@ -207,10 +210,13 @@ Asset branch() {
   Picture& p = out.pic;
   fillAll(p, rgb8(12, 14, 34));
   Rng rng(66);
-  bough(p, rng, 250, -6, 2.2f, 70, 7, 6);
+  bough(p, rng, 238, -6, 2.2f, 70, 7, 6);
   bough(p, rng, 150, -4, 1.75f, 46, 4.5f, 5);
   // Leaves further down hold a little of the dusk light.
   p.each([](float x, float y, Rgb& c, float&) { c = mix(c, rgb8(54, 50, 92), smooth(80, 250, y) * smooth(256, 60, x) * 0.8f); });
+  // The boughs come down from above the screen; the picture's right edge
+  // lies just inside it, so the branch keeps clear of that side too.
+  fadeEdges(p, 4, kBottom | kLeft | kRight);
   return out;
 }
 

@@ -106,14 +106,17 @@ Asset farmland() {
   return out;
 }
 
-// Cloud layers seen from above: white on black, added to the picture; tiling.
+// Cloud layers seen from above: grey-white wisps on black, tiling. The scene
+// adds four layers of this picture, together 1.4 times its colour, over the
+// map: so the brightest texels stay near 180 (the sum just short of white),
+// and wide black gaps leave the map showing between the clouds.
 Asset clouds() {
   Asset out{Picture("1.tga", 256, 256, false), {}, true};
   out.pic.each([](float x, float y, Rgb& c, float& a) {
     const float u = x / 256.0f, v = y / 256.0f;
-    const float d = cloudDensity(u, v, 3, 621, 0.42f, 0.3f);
-    const float lit = 0.85f + 0.15f * fbm(u, v, 12, 3, 622);
-    c = rgb8(250, 250, 255) * (d * lit);
+    const float d = cloudDensity(u, v, 3, 621, 0.45f, 0.22f);
+    const float lit = 0.8f + 0.2f * fbm(u, v, 12, 3, 622);
+    c = rgb8(186, 188, 192) * (std::pow(d, 1.2f) * lit);
     a = 1;
   });
   return out;

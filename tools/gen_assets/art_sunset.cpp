@@ -53,6 +53,7 @@ Asset sunwaves() {
     a = clamp01(rays * fall * 0.9f + core * 0.6f) * smooth(128, 100, d);
     c = mix(rgb8(255, 150, 60), rgb8(255, 236, 170), core);
   });
+  fadeEdges(out.pic, 4);
   return out;
 }
 
@@ -80,44 +81,53 @@ Asset mountains() {
   return out;
 }
 
-// A title in cream with a soft dark shadow.
+// A title in cream with a soft dark shadow. The text keeps clear of the
+// picture's sides by the shadow's reach, and the mask fades out before
+// every edge: the titles slide and grow over the sky.
 Asset title(const char* name, int w, int h, const std::vector<std::string>& lines, Font font, float maxSize,
             const std::vector<float>& ys, float tracking = 0) {
   Asset out{Picture(name, w, h, true), {}, false};
+  const float glow = std::max(2.0f, h / 24.0f);
   float size = maxSize;
-  for (const auto& l : lines) size = std::min(size, fitText(l, font, w - 12.0f, maxSize, tracking));
+  for (const auto& l : lines) size = std::min(size, fitText(l, font, w - 8 * glow - 4, maxSize, tracking));
   Field f = textField(w, h, lines, font, size, w / 2.0f, ys, tracking);
-  paintText(out.pic, f, {rgb8(255, 246, 226), rgb8(255, 210, 150), rgb8(70, 20, 10), std::max(2.0f, h / 24.0f), 0.55f, 1.5f, 2});
+  paintText(out.pic, f, {rgb8(255, 246, 226), rgb8(255, 210, 150), rgb8(70, 20, 10), glow, 0.55f, 1.5f, 2});
+  fadeEdges(out.pic, 3);
   return out;
 }
 
-Asset kestrelTitle() { return title("2kestrel.tga", 256, 128, {"kestrel"}, Font::SerifBold, 64, {64}, 2); }
-Asset presents() { return title("2kest2.tga", 256, 64, {"presents"}, Font::Serif, 40, {32}, 3); }
-Asset lanternWord() { return title("zog.tga", 256, 64, {"lantern"}, Font::SerifBold, 46, {32}, 3); }
-Asset aNight() { return title("night.tga", 128, 32, {"a night"}, Font::Serif, 22, {16}, 1); }
-Asset never() { return title("never.tga", 128, 32, {"never"}, Font::Serif, 24, {16}, 1); }
-Asset take() { return title("take.tga", 128, 32, {"take"}, Font::Serif, 24, {16}, 1); }
+// The first two titles are shown together, "presents" 55 units below the
+// top of "kestrel": the name sits in the upper part of its picture and
+// "presents" in the lower part of its own, so that they do not overlap.
+Asset kestrelTitle() { return title("2kestrel.tga", 256, 128, {"kestrel"}, Font::SerifBold, 60, {44}, 2); }
+Asset presents() { return title("2kest2.tga", 256, 64, {"presents"}, Font::Serif, 32, {32}, 3); }
+Asset lanternWord() { return title("zog.tga", 256, 64, {"lantern"}, Font::SerifBold, 44, {31}, 3); }
+Asset aNight() { return title("night.tga", 128, 32, {"a night"}, Font::Serif, 18, {15}, 1); }
+Asset never() { return title("never.tga", 128, 32, {"never"}, Font::Serif, 20, {15}, 1); }
+Asset take() { return title("take.tga", 128, 32, {"take"}, Font::Serif, 20, {15}, 1); }
 
 // The tag at the top right, "kstrl", over a frame; the year picture is
 // drawn inside that frame (it sits 23 units lower and 10 to the right).
 Asset tag() {
   Asset out{Picture("zogcon.tga", 256, 64, true), {}, false};
-  Field f = textField(256, 64, {"kstrl"}, Font::SansBold, 20, 128, {12}, 5);
+  Field f = textField(256, 64, {"kstrl"}, Font::SansBold, 18, 128, {14}, 5);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 256; ++x) {
-      const float frame = std::fabs(sdBox(x + 0.5f, y + 0.5f, 128, 41, 70, 17, 4)) - 1.2f;
+      const float frame = std::fabs(sdBox(x + 0.5f, y + 0.5f, 128, 41, 70, 15, 4)) - 1.2f;
       // The frame opens at the top where the tag stands.
       const float gap = std::fabs(x + 0.5f - 128) < 40 && y < 30 ? 0.0f : 1.0f;
       f.at(x, y) = std::max(f.at(x, y), cover(frame) * gap);
     }
   paintText(out.pic, f, {rgb8(255, 240, 210), rgb8(255, 220, 170), rgb8(90, 30, 10), 2, 0.5f, 1, 1});
+  fadeEdges(out.pic, 3);
   return out;
 }
 
 Asset year() {
   Asset out{Picture("metter.tga", 256, 32, true), {}, false};
-  Field f = textField(256, 32, {"2025"}, Font::Mono, 20, 118, {18}, 10);
+  Field f = textField(256, 32, {"2025"}, Font::Mono, 18, 118, {17}, 10);
   paintText(out.pic, f, {rgb8(255, 246, 226), rgb8(255, 220, 170), rgb8(70, 20, 10), 2, 0.5f, 1, 1});
+  fadeEdges(out.pic, 3);
   return out;
 }
 
@@ -157,7 +167,7 @@ Asset stageImage() {
   });
   struct Pose { float cx, cy, s, wing, fan; };
   const Pose poses[12] = {
-      {112, 20, 0.35f, 0.6f, 0.2f}, {104, 26, 0.45f, -0.3f, 0.2f}, {96, 33, 0.55f, 0.5f, 0.3f},
+      {104, 22, 0.35f, 0.6f, 0.2f}, {99, 27, 0.45f, -0.3f, 0.2f}, {94, 33, 0.55f, 0.5f, 0.3f},
       {88, 40, 0.66f, -0.2f, 0.3f}, {80, 46, 0.78f, 0.45f, 0.5f},  {72, 52, 0.9f, 0.0f, 0.6f},
       {66, 57, 1.0f, 0.3f, 0.8f},   {64, 58, 1.05f, 0.75f, 1.0f},  {64, 58, 1.05f, 0.4f, 1.0f},
       {64, 59, 1.05f, 0.05f, 1.0f}, {64, 60, 1.05f, -0.3f, 1.0f},  {64, 60, 1.05f, -0.6f, 1.0f}};
