@@ -244,6 +244,69 @@ TEST(AssetContent, RepeatingTexturesTileWithoutSeams) {
   }
 }
 
+// Pictures drawn on their own over a scene, and the edges of each whose mask
+// must have faded to nothing, so that no glow or shadow ends in a hard line
+// where the picture stops. An edge that lies on or beyond the screen's edge
+// where the scene draws it (or under another layer) is left out; tiling
+// layers and full-width strips are not listed. band: outer rows that must
+// all be clear (wide for glows, which must end well inside).
+enum : unsigned { kTop = 1, kBottom = 2, kLeft = 4, kRight = 8, kAll = 15 };
+struct ClearEdges {
+  std::string mask;
+  unsigned edges;
+  int band;
+};
+std::vector<ClearEdges> FreeStandingMasks() {
+  std::vector<ClearEdges> v = {
+      // Scene 1: the hanging lantern and the branch come down from above the screen.
+      {"mask-2.tga", kAll, 1}, {"mask-4.tga", kBottom | kLeft | kRight, 8}, {"mask-5.tga", kAll, 1},
+      {"mask-6.tga", kBottom | kLeft | kRight, 1},
+      // Scene 2: the figure stands in the lower right corner of the screen.
+      {"mask-guy.tga", kTop | kLeft, 1},
+      // Scene 4: haze and sky squares, the sign at the left edge, the strips.
+      {"mask-roundbox.tga", kAll, 1}, {"mask-darksky.tga", kAll, 1}, {"mask-nightup.tga", kTop | kBottom | kRight, 1},
+      {"mask-moscow.tga", kAll, 1}, {"mask-goright.tga", kTop | kBottom | kRight, 1}, {"mask-metros.tga", kAll, 1},
+      {"mask-700.tga", kAll, 1},
+      // Scene 5: the figure, the lamp (whose halo must end well inside), the rain streak.
+      {"mask-man.tga", kAll, 1}, {"mask-lighter.tga", kAll, 8}, {"mask-rain.tga", kAll, 1},
+      // Scene 6.
+      {"mask-plane.tga", kAll, 1},
+      // Scene 7: the tag and year run off the right edge; the mountains fill the bottom.
+      {"mask-sun.tga", kAll, 1}, {"mask-sunwaves.tga", kAll, 1}, {"mask-mount.tga", kTop, 1},
+      {"mask-2kestrel.tga", kAll, 1}, {"mask-2kest2.tga", kAll, 1}, {"mask-zog.tga", kAll, 1},
+      {"mask-night.tga", kAll, 1}, {"mask-never.tga", kAll, 1}, {"mask-take.tga", kAll, 1},
+      {"mask-zogcon.tga", kTop | kBottom | kLeft, 1}, {"mask-metter.tga", kTop | kBottom | kLeft, 1},
+      // Scene 8: the words stand in the corners of the screen.
+      {"mask-blackhole.tga", kAll, 1}, {"mask-dedicated.tga", kTop | kLeft, 1}, {"mask-love.tga", kTop | kRight, 1},
+      {"mask-end.tga", kTop | kBottom | kLeft, 1},
+  };
+  for (int n = 0; n < 8; ++n) v.push_back({"mask" + std::to_string(n) + "-times.tga", kAll, 1});
+  for (int n = 0; n < 12; ++n) v.push_back({"mask" + std::to_string(n) + "-stage-image.tga", kAll, 1});
+  return v;
+}
+
+TEST(AssetContent, OverlayMasksFadeOutBeforeTheirFreeEdges) {
+  for (const ClearEdges& c : FreeStandingMasks()) {
+    SCOPED_TRACE(c.mask);
+    const Tga m = ReadTga(kData + "/" + c.mask);
+    ASSERT_TRUE(m.ok);
+    ASSERT_EQ(m.channels(), 1);
+    // File rows run bottom first: the picture's top edge is the last row.
+    int worst = 0, wx = 0, wrow = 0;
+    for (int row = 0; row < m.h; ++row)
+      for (int x = 0; x < m.w; ++x) {
+        const bool near = ((c.edges & kBottom) && row < c.band) || ((c.edges & kTop) && row >= m.h - c.band) ||
+                          ((c.edges & kLeft) && x < c.band) || ((c.edges & kRight) && x >= m.w - c.band);
+        if (near && m.at(x, row, 0) > worst) {
+          worst = m.at(x, row, 0);
+          wx = x;
+          wrow = row;
+        }
+      }
+    EXPECT_EQ(worst, 0) << "alpha " << worst << " at x " << wx << ", file row " << wrow;
+  }
+}
+
 TEST(AssetContent, LayersAndSampledTexelsSuitHowTheScenesDrawThem) {
   // Additive layers are black where nothing should show.
   const Tga flake = ReadTga(kData + "/snowdrop.tga");
@@ -451,6 +514,93 @@ TEST_F(AssetGl, PicturesAppearUprightOnScreen) {
   EXPECT_GT(sky.b, sky.r);
   EXPECT_GT(sky.b, 80);
   EXPECT_LT(street.r + street.g + street.b, 150);
+}
+
+// Largest colour step between two pixels, over the three channels.
+int Step(const harness::Rgba& a, const harness::Rgba& b) {
+  return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+}
+
+TEST_F(AssetGl, GlowingOverlaysShowNoEdgeOfTheirPicture) {
+  // The street lamp of the bus scene and the hanging lantern of the opening,
+  // drawn where the scenes draw them over a dark sky: the picture's outline
+  // (the lantern's lower edge is at screen y 127) must not show as a step.
+  LoadTexture(1, "lighter.tga", 128, 256, 28);
+  LoadTexture(1, "4.tga", 256, 256, 3);
+  harness::SetSceneProjection();
+  glClearColor(0.04f, 0.05f, 0.12f, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  g_quad = {120, 95, 128, 256, 1};
+  DrawScreenQuad(g_quad, g_textures[28]);
+  int worst = 0;
+  for (int x = 120; x < 248; ++x) {
+    worst = std::max(worst, Step(harness::ReadPixel(x, 95), harness::ReadPixel(x, 93)));
+    worst = std::max(worst, Step(harness::ReadPixel(x, 350), harness::ReadPixel(x, 352)));
+  }
+  for (int y = 95; y < 351; ++y) {
+    worst = std::max(worst, Step(harness::ReadPixel(120, y), harness::ReadPixel(118, y)));
+    worst = std::max(worst, Step(harness::ReadPixel(247, y), harness::ReadPixel(249, y)));
+  }
+  EXPECT_LE(worst, 3) << "the lamp's picture shows its outline";
+  // The lamp itself is there: its head glows well above the dark sky.
+  int brightest = 0;
+  for (int y = 95; y < 351; ++y)
+    for (int x = 120; x < 248; x += 2) brightest = std::max(brightest, static_cast<int>(harness::ReadPixel(x, y).r));
+  EXPECT_GT(brightest, 180);
+
+  glClear(GL_COLOR_BUFFER_BIT);
+  g_quad = {0, -128, 256, 256, 1};
+  DrawScreenQuad(g_quad, g_textures[3]);
+  worst = 0;
+  for (int x = 0; x < 256; ++x) worst = std::max(worst, Step(harness::ReadPixel(x, 127), harness::ReadPixel(x, 129)));
+  for (int y = 0; y < 128; ++y) worst = std::max(worst, Step(harness::ReadPixel(255, y), harness::ReadPixel(257, y)));
+  EXPECT_LE(worst, 3) << "the lantern's picture shows its lower or right edge";
+}
+
+TEST_F(AssetGl, FourCloudLayersAddUpShortOfWhite) {
+  // The aircraft scene adds "1.tga" four times, with colours 0.3, 0.3, 0.4
+  // and 0.4, over the map. Where the four coincide the sum must stay short
+  // of white, and wide gaps must stay dark so that the map shows through.
+  LoadTexture(0, "1.tga", 256, 256, 31);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_TEXTURE);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_ONE, GL_ONE);
+  glBindTexture(GL_TEXTURE_2D, g_textures[31]);
+  for (float k : {0.3f, 0.3f, 0.4f, 0.4f}) {
+    glColor4f(k, k, k, 1);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0);
+    glVertex2f(-1, -1);
+    glTexCoord2f(1, 0);
+    glVertex2f(1, -1);
+    glTexCoord2f(1, 1);
+    glVertex2f(1, 1);
+    glTexCoord2f(0, 1);
+    glVertex2f(-1, 1);
+    glEnd();
+  }
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  const std::vector<harness::Rgba> frame = harness::ReadFrame();
+  size_t white = 0, dark = 0;
+  int brightest = 0;
+  for (const harness::Rgba& p : frame) {
+    white += p.g >= 252;
+    dark += p.g <= 12;
+    brightest = std::max(brightest, static_cast<int>(p.g));
+  }
+  EXPECT_LT(white, frame.size() / 100) << "the clouds burn out to white";
+  EXPECT_GT(dark, frame.size() * 3 / 10) << "too few gaps between the clouds";
+  EXPECT_GT(brightest, 200) << "the clouds are too faint to see";
 }
 
 }  // namespace
