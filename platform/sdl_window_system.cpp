@@ -72,21 +72,31 @@ int ShowBox(const char* text, const char* caption, unsigned style) {
   return chosen;
 }
 
+// The class stands for SDL's video subsystem, started by the first
+// registration and kept for the program's life: reconnecting to the X server
+// at every F1 now and then finds it "not available" and falls back to the
+// invisible offscreen driver.
 bool RegisterClass(const char*) {
   if (g_classRegistered) return false;
-  // Without the poll sentinel, an empty poll means an empty queue, so a quit
-  // request never overtakes an event that is already queued.
-  SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
+    // Without the poll sentinel, an empty poll means an empty queue, so a
+    // quit request never overtakes an event that is already queued.
+    SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  }
   g_classRegistered = true;
   return true;
 }
 
 bool UnregisterClass(const char*) {
   if (!g_classRegistered) return false;
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
   g_classRegistered = false;
   return true;
+}
+
+bool ModeFits(const SDL_DisplayMode& mode, int width, int height, int bits) {
+  return mode.w == width && mode.h == height &&
+         static_cast<int>(SDL_BYTESPERPIXEL(mode.format)) * 8 >= bits;
 }
 
 // Looks for a width x height mode of 32-bit colour (24 colour bits in 4
@@ -96,9 +106,7 @@ bool SwitchToFullscreenMode(int width, int height, int bits) {
   int count = SDL_GetNumDisplayModes(0);
   for (int i = 0; i < count; ++i) {
     SDL_DisplayMode mode;
-    if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
-    int modeBits = SDL_BYTESPERPIXEL(mode.format) * 8;
-    if (mode.w == width && mode.h == height && modeBits >= bits) {
+    if (SDL_GetDisplayMode(0, i, &mode) == 0 && ModeFits(mode, width, height, bits)) {
       g_fullscreenMode = mode;
       return true;
     }
