@@ -65,13 +65,15 @@ Asset blackhole() {
   return out;
 }
 
+// Lines of text centred on (cx, cy), the size fitted to the picture's width
+// less a margin on each side.
 Asset words(const char* name, int w, int h, const std::vector<std::string>& lines, float maxSize, float lineStep,
-            float cx, Font font) {
+            float cx, float cy, float margin, Font font) {
   Asset out{Picture(name, w, h, true), {}, false};
   float size = maxSize;
-  for (const auto& l : lines) size = std::min(size, fitText(l, font, w - 16.0f, maxSize));
+  for (const auto& l : lines) size = std::min(size, fitText(l, font, w - 2 * margin, maxSize));
   std::vector<float> ys;
-  const float first = h / 2.0f - lineStep * (lines.size() - 1) / 2.0f;
+  const float first = cy - lineStep * (lines.size() - 1) / 2.0f;
   for (size_t i = 0; i < lines.size(); ++i) ys.push_back(first + lineStep * i);
   Field f = textField(w, h, lines, font, size, cx, ys);
   paintText(out.pic, f, {rgb8(255, 244, 224), rgb8(255, 214, 160), rgb8(40, 10, 4), 3, 0.6f, 1.5f, 2});
@@ -79,13 +81,15 @@ Asset words(const char* name, int w, int h, const std::vector<std::string>& line
 }
 
 Asset dedicated() {
-  return words("dedicated.tga", 256, 256, {"dedicated to", "everyone", "waiting for", "the last bus"}, 34, 44, 128,
-               Font::Serif);
+  // Drawn in the screen's lower right corner: kept off the screen's right
+  // edge and low enough to clear the works' roofs on the horizon.
+  return words("dedicated.tga", 256, 256, {"dedicated to", "everyone", "waiting for", "the last bus"}, 32, 40, 124,
+               142, 22, Font::Serif);
 }
 
 // "with love" over a small lantern glowing between the lines.
 Asset love() {
-  Asset out = words("love.tga", 128, 128, {"with", "love"}, 30, 34, 64, Font::Serif);
+  Asset out = words("love.tga", 128, 128, {"with", "love"}, 30, 34, 64, 64, 8, Font::Serif);
   Picture& p = out.pic;
   p.each([](float x, float y, Rgb& c, float& a) {
     const float d = std::hypot(x - 64, y - 104);
