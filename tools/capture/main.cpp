@@ -295,6 +295,8 @@ int Run(const Options& options) {
   glLoadIdentity();
   InitRenderState();
   glViewport(0, 0, width, height);
+  const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  const std::string rendererName = renderer != nullptr ? renderer : "unknown";
   g_startMusicHook = NoMusicStart;
   LoadAllScenes();
 
@@ -321,6 +323,8 @@ int Run(const Options& options) {
 
   std::vector<std::vector<double>> frameMs(9);
   std::vector<float> audio;
+  double readMs = 0.0;  // --stats: read-back and output time of the frames written
+  double outMs = 0.0;
   int64_t written = 0;
   bool previousWritten = false;
   bool reachedEnd = false;
@@ -361,10 +365,12 @@ int Run(const Options& options) {
         break;
       }
       if (!video.empty()) pipe.WriteAudio(audio.data(), count);
+      const auto readStart = std::chrono::steady_clock::now();
       if (wantPixels) {
         glReadBuffer(GL_BACK);
         glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, frame.rgb.data());
       }
+      const auto outStart = std::chrono::steady_clock::now();
       if (!outDir.empty()) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
@@ -383,6 +389,11 @@ int Run(const Options& options) {
       }
       if (!sheetPath.empty() && seen.row >= 32 && !sheet.Has(seen.order)) sheet.Add(seen.order, frame);
       ++written;
+      if (options.stats) {
+        const auto outEnd = std::chrono::steady_clock::now();
+        readMs += std::chrono::duration<double, std::milli>(outStart - readStart).count();
+        outMs += std::chrono::duration<double, std::milli>(outEnd - outStart).count();
+      }
     } else {
       // Keep the software rasteriser's queue short on frames nobody reads.
       glFlush();
@@ -433,10 +444,15 @@ int Run(const Options& options) {
                static_cast<long long>(written), static_cast<long long>(k + (reachedEnd ? 1 : 0)), shown, elapsed,
                elapsed > 0.0 ? shown / elapsed : 0.0, reachedEnd ? ", end of show reached" : "");
   if (options.stats) {
+    std::printf("renderer %s\n", rendererName.c_str());
     std::printf("scene frames median_ms p99_ms\n");
     for (int s = 1; s <= 8; ++s) {
       const std::vector<double>& v = frameMs[static_cast<size_t>(s)];
       std::printf("%d %zu %.3f %.3f\n", s, v.size(), Percentile(v, 0.5), Percentile(v, 0.99));
+    }
+    if (written > 0) {
+      std::printf("readback_ms_per_frame %.3f\noutput_ms_per_frame %.3f\n", readMs / static_cast<double>(written),
+                  outMs / static_cast<double>(written));
     }
   }
   return 0;
