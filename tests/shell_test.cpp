@@ -1,13 +1,20 @@
 // Shell tests on a fake window system that fails any step on demand and
 // records every call, box and release: window creation and destruction,
-// the window procedure, and the main loop's draining, Escape, F1 and exits.
+// the window procedure, and the main loop's draining, Escape, F1 and exits;
+// and the lookup of the data directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "platform/window_system.h"
+#include "shell/data_directory.h"
 #include "shell/main_loop.h"
 #include "shell/window.h"
 #include "timeline/clock.h"
@@ -467,6 +474,59 @@ TEST_F(ShellTest, CloseRequestExitsWithZeroAndLeavesTheClockRunning) {
   EXPECT_EQ(Count("destroyWindow"), 1);
   EXPECT_EQ(g_running.load(), 1);
   EXPECT_EQ(g_fake.draws, 2);
+}
+
+}  // namespace
+
+// ---- Data directory ------------------------------------------------------------
+
+namespace {
+
+class DataDirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lantern-data-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    previous_ = getcwd(buffer_, sizeof buffer_);
+    ASSERT_EQ(mkdir((root_ + "/elsewhere").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root_ + "/program").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root_ + "/program/data").c_str(), 0755), 0);
+    ASSERT_EQ(chdir((root_ + "/elsewhere").c_str()), 0);
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(previous_.c_str()), 0);
+    std::string command = "rm -rf '" + root_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  void Touch(const std::string& path) {
+    FILE* file = std::fopen((root_ + "/" + path).c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+  }
+  std::string Find() {
+    char out[4096];
+    return FindDataDirectory((root_ + "/program").c_str(), out, sizeof out) ? out : "";
+  }
+  std::string root_;
+  std::string previous_;
+  char buffer_[4096];
+};
+
+TEST_F(DataDirectoryTest, WorkingDirectoryThenProgramDirectoryThenItsDataFolder) {
+  EXPECT_EQ(Find(), "");  // nowhere: stay
+  Touch("program/data/loading.tga");
+  EXPECT_EQ(Find(), root_ + "/program/data");
+  Touch("program/TRK-MAIN.mo3");
+  EXPECT_EQ(Find(), root_ + "/program");
+  Touch("elsewhere/TRK-MAIN.mo3");
+  EXPECT_EQ(Find(), "");  // the working directory holds the data: stay
+}
+
+TEST_F(DataDirectoryTest, ADirectoryNamedLikeADataFileDoesNotCount) {
+  ASSERT_EQ(mkdir((root_ + "/program/loading.tga").c_str(), 0755), 0);
+  EXPECT_FALSE(HoldsDataFiles((root_ + "/program").c_str()));
+  EXPECT_EQ(Find(), "");
 }
 
 }  // namespace
