@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -206,6 +208,16 @@ struct FailureCase {
   std::vector<std::string> releases;  // what the failure releases before its box (framed window)
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.step; }
+
+std::string StepName(const ::testing::TestParamInfo<FailureCase>& info) {
+  std::string name;
+  for (const char* p = info.param.step; *p != '\0'; ++p) {
+    if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+  }
+  return name;
+}
+
 class CreationFailureTest : public ShellTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(CreationFailureTest, ShowsItsBoxAfterReleasingWhatWasHeld) {
@@ -247,7 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"makeCurrent",
                     "Can't Activate The GL Rendering Context.",
                     {"releaseCurrent", "deleteContext", "releaseDrawable", "destroyWindow",
-                     "unregisterClass"}}));
+                     "unregisterClass"}}),
+    StepName);
 
 TEST_F(ShellTest, FullScreenWindowFailureRestoresModeAndCursorBeforeItsBox) {
   g_fake.failStep = "createWindow:fullscreen";
