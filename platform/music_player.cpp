@@ -68,7 +68,7 @@ uint32_t g_nextHandle = 1;
 // reference point from which the heard frame is extrapolated.
 int64_t g_renderedFrames = 0;
 int64_t g_clockRefFrame = 0;
-int64_t g_clockRefNanos = 0;
+int64_t g_clockRefMicros = 0;
 int64_t g_latencyFrames = 0;
 // How far the heard frame may be extrapolated past the reference: one device
 // buffer (the next callback moves the reference on); unbounded for the
@@ -88,11 +88,14 @@ std::atomic<bool> g_silentStop{false};
 float g_chunk[kChunkFrames * 2];
 float g_silentBuffer[kChunkFrames * 2];
 
-int64_t NowNanos() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+int64_t NowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
+
+// Stream frames in a span of microseconds (exact for years of running).
+int64_t FramesIn(int64_t micros) { return micros * g_sampleRate / 1000000; }
 
 uint32_t PositionWord(openmpt_module* module) {
   uint32_t order = static_cast<uint32_t>(openmpt_module_get_current_order(module)) & 0xFFFFu;
@@ -155,7 +158,7 @@ void DeviceCallback(void*, Uint8* stream, int length) {
   }
   std::lock_guard<std::mutex> lock(g_positionMutex);
   g_clockRefFrame = g_renderedFrames;
-  g_clockRefNanos = NowNanos();
+  g_clockRefMicros = NowMicros();
   g_clockRunning = true;
 }
 
@@ -165,7 +168,7 @@ void SilentPlayer() {
   {
     std::lock_guard<std::mutex> lock(g_positionMutex);
     g_clockRefFrame = g_renderedFrames;
-    g_clockRefNanos = NowNanos();
+    g_clockRefMicros = NowMicros();
     g_latencyFrames = 0;
     g_extrapolationLimit = INT64_MAX / 2;
     g_clockRunning = true;
@@ -174,7 +177,7 @@ void SilentPlayer() {
     int64_t target;
     {
       std::lock_guard<std::mutex> lock(g_positionMutex);
-      target = g_clockRefFrame + (NowNanos() - g_clockRefNanos) * g_sampleRate / 1000000000 +
+      target = g_clockRefFrame + FramesIn(NowMicros() - g_clockRefMicros) +
                kSilentLeadFrames;
     }
     for (;;) {
@@ -194,7 +197,7 @@ void SilentPlayer() {
 // The stream frame reaching the listener now. Caller holds g_positionMutex.
 int64_t HeardFrame() {
   if (!g_clockRunning) return 0;
-  int64_t elapsed = (NowNanos() - g_clockRefNanos) * g_sampleRate / 1000000000;
+  int64_t elapsed = FramesIn(NowMicros() - g_clockRefMicros);
   if (elapsed > g_extrapolationLimit) elapsed = g_extrapolationLimit;
   int64_t heard = g_clockRefFrame - g_latencyFrames + elapsed;
   if (heard > g_renderedFrames - 1) heard = g_renderedFrames - 1;
@@ -371,7 +374,7 @@ void ShutdownMusicOutput() {
   }
   g_renderedFrames = 0;
   g_clockRefFrame = 0;
-  g_clockRefNanos = 0;
+  g_clockRefMicros = 0;
   g_latencyFrames = 0;
   g_extrapolationLimit = 0;
   g_lastHeardFrame = 0;
