@@ -1,6 +1,7 @@
 // The lantern program's entry point: finds its data, runs the show, and
 // stops the clock thread and the music before the process ends.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/music_player.h"
@@ -23,7 +24,16 @@ void PrintUsage() {
       "folder.\n"
       "\n"
       "Environment:\n"
-      "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n");
+      "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n"
+      "  LANTERN_TIMING=1           print the time from start to the first frame\n");
+}
+
+// Stops the clock thread and the music. Also registered with atexit, since
+// a library may end the process with exit() (Xlib does when the display
+// goes away), and joinable threads must not outlive main's statics.
+void StopThreads() {
+  StopClockThread();
+  ShutdownMusicOutput();
 }
 
 }  // namespace
@@ -33,10 +43,11 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 0;
   }
+  std::atexit(StopThreads);
+  StartTimingFromEnvironment();
   ReadFullscreenAnswerFromEnvironment();
   ChangeToDataDirectory();
-  int exitCode = RunDemo();
-  StopClockThread();
-  ShutdownMusicOutput();
+  const int exitCode = RunDemo();
+  StopThreads();
   return exitCode;
 }

@@ -5,6 +5,8 @@
 
 #include <strings.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/window_system.h"
@@ -13,13 +15,31 @@
 #include "timeline/sequencer.h"
 
 int g_presetFullscreenAnswer = 0;
+bool g_reportFirstFrame = false;
 bool (*g_drawFrameHook)() = DrawFrame;
 
 namespace {
 constexpr int kWindowWidth = 640;
 constexpr int kWindowHeight = 480;
 constexpr int kWindowBits = 32;
+
+std::chrono::steady_clock::time_point g_programStart;
+
+// Prints the time to the first presented frame, once.
+void ReportFirstFrame() {
+  g_reportFirstFrame = false;
+  const auto elapsed = std::chrono::steady_clock::now() - g_programStart;
+  std::fprintf(stderr, "lantern: first frame after %lld ms\n",
+               static_cast<long long>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
 }  // namespace
+
+void StartTimingFromEnvironment() {
+  g_programStart = std::chrono::steady_clock::now();
+  const char* value = std::getenv("LANTERN_TIMING");
+  g_reportFirstFrame = value != nullptr && value[0] != '\0' && value[0] != '0';
+}
 
 void ReadFullscreenAnswerFromEnvironment() {
   const char* value = std::getenv("LANTERN_FULLSCREEN");
@@ -62,6 +82,7 @@ int RunDemo() {
       g_running.store(0, std::memory_order_relaxed);
     } else {
       system->swapBuffers(g_hDC);
+      if (g_reportFirstFrame && g_active) ReportFirstFrame();
     }
 
     if (g_keys[kVkF1]) {

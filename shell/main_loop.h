@@ -13,6 +13,13 @@ extern int g_presetFullscreenAnswer;
 // One frame of the show; DrawFrame unless a test installs its own.
 extern bool (*g_drawFrameHook)();
 
+// When set (LANTERN_TIMING=1), the program prints once, to stderr, how many
+// milliseconds passed from the start of main to the first presented frame.
+extern bool g_reportFirstFrame;
+
+// Remembers when the program started and reads LANTERN_TIMING.
+void StartTimingFromEnvironment();
+
 // Reads LANTERN_FULLSCREEN ("yes" or "no") into g_presetFullscreenAnswer;
 // any other value, or none, leaves the question to the box.
 void ReadFullscreenAnswerFromEnvironment();
