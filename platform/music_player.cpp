@@ -11,6 +11,7 @@
 
 #include <SDL.h>
 #include <libopenmpt/libopenmpt.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -214,17 +215,31 @@ int FindSlot(uint32_t handle) {
   return -1;
 }
 
+// Reads a whole module file; false, with one line on stderr naming the
+// file, when it cannot be opened or read or holds nothing.
 bool ReadWholeFile(const char* fileName, std::vector<char>* data) {
   FILE* file = std::fopen(fileName, "rb");
-  if (file == nullptr) return false;
-  bool ok = std::fseek(file, 0, SEEK_END) == 0;
+  if (file == nullptr) {
+    std::fprintf(stderr, "lantern: cannot open music \"%s\"\n", fileName);
+    return false;
+  }
+  // A directory opens too, and may claim any size: only a plain file is read.
+  struct stat info;
+  bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) &&
+            std::fseek(file, 0, SEEK_END) == 0;
   long size = ok ? std::ftell(file) : -1;
-  ok = ok && size > 0 && std::fseek(file, 0, SEEK_SET) == 0;
-  if (ok) {
+  ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
+  if (ok && size > 0) {
     data->resize(static_cast<size_t>(size));
     ok = std::fread(data->data(), 1, data->size(), file) == data->size();
   }
   std::fclose(file);
+  if (!ok) {
+    std::fprintf(stderr, "lantern: cannot read music \"%s\"\n", fileName);
+  } else if (size == 0) {
+    std::fprintf(stderr, "lantern: music \"%s\" is empty\n", fileName);
+    ok = false;
+  }
   return ok;
 }
 
@@ -275,7 +290,10 @@ uint32_t LoadMusicFile(const char* fileName) {
   openmpt_module* module = openmpt_module_create_from_memory2(
       data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
       nullptr, nullptr, nullptr, nullptr);
-  if (module == nullptr) return 0;
+  if (module == nullptr) {
+    std::fprintf(stderr, "lantern: music \"%s\" is not a module libopenmpt can play\n", fileName);
+    return 0;
+  }
   openmpt_module_set_repeat_count(module, 0);
   openmpt_module_ctl_set_text(module, "play.at_end", "stop");
 

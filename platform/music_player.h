@@ -18,7 +18,9 @@ void InitMusicOutput(int frequency);
 void StartMusicOutput();
 
 // Loads a module file by name (relative to the current directory), ready to
-// play once from its beginning. Returns its handle, 0 on failure.
+// play once from its beginning. Returns its handle, 0 on failure: a file
+// that cannot be opened or read, is empty or is no module libopenmpt plays,
+// each reported in one stderr line naming the file.
 uint32_t LoadMusicFile(const char* fileName);
 
 // Stops and frees a module; handle 0 or an unknown handle does nothing.

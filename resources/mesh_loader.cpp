@@ -10,6 +10,20 @@ MeshFace g_chelFaces[kChelFaceCapacity];
 MeshVertex g_zavodVertices[kZavodVertexCapacity];
 MeshFace g_zavodFaces[kZavodFaceCapacity];
 
+// One report line per file, built up from each thing found wrong with it.
+char g_report[512];
+int g_reportLength = 0;
+
+// Adds one finding (already formatted) to the file's report line.
+void AddProblem(const char* fileName, const char* text) {
+  const size_t used = static_cast<size_t>(g_reportLength);
+  if (used >= sizeof g_report) return;
+  const int written =
+      used == 0 ? std::snprintf(g_report, sizeof g_report, "lantern: mesh \"%s\" %s", fileName, text)
+                : std::snprintf(g_report + used, sizeof g_report - used, "; %s", text);
+  if (written > 0) g_reportLength += written;
+}
+
 // Reads one little-endian 16-bit count over *count. Bytes the file does not
 // deliver keep those of the count already held, as a plain read into the
 // field would; returns false when the count was not read whole.
@@ -37,14 +51,17 @@ void LoadMesh(const char* fileName, Mesh* mesh) {
     return;
   }
   bool shortFile = false;
+  g_reportLength = 0;
+  char text[96];
 
   // Vertices: as many as declared, up to the capacity; the rest are skipped.
   int declared = mesh->vertexCount;
   if (!ReadCount(file, &declared)) shortFile = true;
   int vertices = declared;
   if (vertices > mesh->vertexCapacity) {
-    std::fprintf(stderr, "lantern: mesh \"%s\" declares %d vertices, %d are read\n", fileName,
-                 declared, mesh->vertexCapacity);
+    std::snprintf(text, sizeof text, "declares %d vertices, %d are read", declared,
+                  mesh->vertexCapacity);
+    AddProblem(fileName, text);
     vertices = mesh->vertexCapacity;
   }
   mesh->vertexCount = vertices;
@@ -63,8 +80,8 @@ void LoadMesh(const char* fileName, Mesh* mesh) {
   if (!ReadCount(file, &declared)) shortFile = true;
   int faces = declared;
   if (faces > mesh->faceCapacity) {
-    std::fprintf(stderr, "lantern: mesh \"%s\" declares %d faces, %d are read\n", fileName, declared,
-                 mesh->faceCapacity);
+    std::snprintf(text, sizeof text, "declares %d faces, %d are read", declared, mesh->faceCapacity);
+    AddProblem(fileName, text);
     faces = mesh->faceCapacity;
   }
   if (std::fread(mesh->faces, sizeof(MeshFace), static_cast<size_t>(faces), file) !=
@@ -88,10 +105,10 @@ void LoadMesh(const char* fileName, Mesh* mesh) {
   }
   mesh->faceCount = kept;
   if (dropped > 0) {
-    std::fprintf(stderr, "lantern: mesh \"%s\" has %d faces naming vertices beyond %d; dropped\n",
-                 fileName, dropped, mesh->vertexCapacity);
+    std::snprintf(text, sizeof text, "has %d faces naming vertices beyond %d, dropped", dropped,
+                  mesh->vertexCapacity);
+    AddProblem(fileName, text);
   }
-  if (shortFile) {
-    std::fprintf(stderr, "lantern: mesh \"%s\" is shorter than its counts say\n", fileName);
-  }
+  if (shortFile) AddProblem(fileName, "is shorter than its counts say");
+  if (g_reportLength > 0) std::fprintf(stderr, "%s\n", g_report);
 }

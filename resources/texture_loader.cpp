@@ -23,42 +23,79 @@ unsigned char g_stageColor[kMaxPixels * 3];
 unsigned char g_stageRgba[kMaxPixels * 4];
 unsigned char g_stageMask[kMaxMaskPixels];
 
-enum ReadResult { kReadOk, kReadMissing, kReadShort };
+// What reading a file found: it could not be opened, or it opened and
+// its header does not describe the size and depth asked for, or it ended
+// before width x height pixels (either or both).
+struct ReadResult {
+  bool missing;
+  bool wrongHeader;
+  bool shortFile;
+};
 
-// Reads size bytes from offset 18 of fileName into dest.
-ReadResult ReadPixels(const char* fileName, unsigned char* dest, size_t size) {
+// True when an 18-byte Targa header describes an uncompressed picture of
+// width x height at the given depth (type 2, 24 bits for colour; type 3,
+// 8 bits for a grey mask), with no identification field or colour map, so
+// that the pixels start right after it.
+bool HeaderMatches(const unsigned char* header, int width, int height, bool grey) {
+  return header[0] == 0 && header[1] == 0 && header[2] == (grey ? 3 : 2) &&
+         (header[12] | (header[13] << 8)) == width && (header[14] | (header[15] << 8)) == height &&
+         header[16] == (grey ? 8 : 24);
+}
+
+// Reads size bytes from offset 18 of fileName into dest. The header is read
+// only to be checked: the pixels are read from offset 18 whatever it says.
+ReadResult ReadPixels(const char* fileName, unsigned char* dest, int width, int height, bool grey) {
+  ReadResult result = {false, false, false};
   FILE* file = std::fopen(fileName, "rb");
-  if (file == nullptr) return kReadMissing;
+  if (file == nullptr) {
+    result.missing = true;
+    return result;
+  }
+  const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * (grey ? 1 : 3);
+  unsigned char header[kPixelOffset];
+  const size_t headerGot = std::fread(header, 1, sizeof header, file);
+  result.wrongHeader = headerGot != sizeof header || !HeaderMatches(header, width, height, grey);
   size_t got = 0;
   if (std::fseek(file, kPixelOffset, SEEK_SET) == 0) got = std::fread(dest, 1, size, file);
   std::fclose(file);
-  return got == size ? kReadOk : kReadShort;
+  result.shortFile = got != size;
+  return result;
+}
+
+// One stderr line for whatever is wrong with a file that opened.
+void ReportDamage(const char* kind, const char* fileName, const ReadResult& result, int width,
+                  int height, const char* depth) {
+  if (result.wrongHeader && result.shortFile) {
+    std::fprintf(stderr, "lantern: %s \"%s\" is not a %d by %d %s Targa and is shorter than its size\n",
+                 kind, fileName, width, height, depth);
+  } else if (result.wrongHeader) {
+    std::fprintf(stderr, "lantern: %s \"%s\" is not a %d by %d %s Targa; its pixels are read as one\n",
+                 kind, fileName, width, height, depth);
+  } else if (result.shortFile) {
+    std::fprintf(stderr, "lantern: %s \"%s\" is shorter than its size\n", kind, fileName);
+  }
 }
 
 // Reads a picture's colour bytes, reporting what went wrong. Returns false
 // when the file could not be opened.
-bool ReadColor(const char* fileName, int pixels, bool report) {
-  const ReadResult result = ReadPixels(fileName, g_stageColor, static_cast<size_t>(pixels) * 3);
-  if (result == kReadMissing) {
+bool ReadColor(const char* fileName, int width, int height, bool report) {
+  const ReadResult result = ReadPixels(fileName, g_stageColor, width, height, false);
+  if (result.missing) {
     if (report) std::fprintf(stderr, "lantern: cannot open picture \"%s\"\n", fileName);
     return false;
   }
-  if (result == kReadShort && report) {
-    std::fprintf(stderr, "lantern: picture \"%s\" is shorter than its size\n", fileName);
-  }
+  if (report) ReportDamage("picture", fileName, result, width, height, "24-bit");
   return true;
 }
 
 // Reads a mask into the mask area. Returns false when it could not be opened.
-bool ReadMask(const char* maskName, int pixels) {
-  const ReadResult result = ReadPixels(maskName, g_stageMask, static_cast<size_t>(pixels));
-  if (result == kReadMissing) {
+bool ReadMask(const char* maskName, int width, int height) {
+  const ReadResult result = ReadPixels(maskName, g_stageMask, width, height, true);
+  if (result.missing) {
     std::fprintf(stderr, "lantern: cannot open mask \"%s\"\n", maskName);
     return false;
   }
-  if (result == kReadShort) {
-    std::fprintf(stderr, "lantern: mask \"%s\" is shorter than its size\n", maskName);
-  }
+  ReportDamage("mask", maskName, result, width, height, "8-bit grey");
   return true;
 }
 
@@ -109,10 +146,10 @@ void LoadTexture(int maskFlag, const char* fileName, int width, int height, int 
   }
 
   const int pixels = width * height;
-  if (!ReadColor(fileName, pixels, true)) {
+  if (!ReadColor(fileName, width, height, true)) {
     BuildTransparent(pixels);
   } else {
-    const bool haveMask = masked && ReadMask(maskName, pixels);
+    const bool haveMask = masked && ReadMask(maskName, width, height);
     BuildRgba(pixels, haveMask);
   }
   Upload(g_textures[slot], width, height);
@@ -153,10 +190,10 @@ void LoadTextureFrames(int frameCount, const char* fileName, int width, int heig
   for (int n = 0; n < frameCount; ++n) {
     std::snprintf(maskName, sizeof maskName, "mask%d-%s", n, fileName);
     // Each frame reads the colour file again; a missing one is reported once.
-    if (!ReadColor(fileName, pixels, n == 0)) {
+    if (!ReadColor(fileName, width, height, n == 0)) {
       BuildTransparent(pixels);
     } else {
-      BuildRgba(pixels, ReadMask(maskName, pixels));
+      BuildRgba(pixels, ReadMask(maskName, width, height));
     }
     Upload(names[n], width, height);
   }

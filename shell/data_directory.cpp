@@ -49,15 +49,22 @@ bool FindDataDirectory(const char* executableDirectory, char* out, size_t outSiz
 }
 
 void ChangeToDataDirectory() {
-  char executable[PATH_MAX];
+  char executable[PATH_MAX] = "";
   ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-  if (length <= 0) return;
-  executable[length] = '\0';
+  executable[length > 0 ? length : 0] = '\0';
   char* slash = std::strrchr(executable, '/');
-  if (slash == nullptr) return;
-  *slash = '\0';
+  if (slash != nullptr) *slash = '\0';
   char directory[PATH_MAX];
-  if (FindDataDirectory(executable, directory, sizeof directory) && chdir(directory) != 0) {
-    std::fprintf(stderr, "lantern: cannot change to the data directory %s\n", directory);
+  if (slash != nullptr && FindDataDirectory(executable, directory, sizeof directory)) {
+    if (chdir(directory) != 0) {
+      std::fprintf(stderr, "lantern: cannot change to the data directory %s\n", directory);
+    }
+  } else if (!HoldsDataFiles(".")) {
+    // Every file will be reported missing; say once where the program looked.
+    std::fprintf(stderr,
+                 "lantern: no data files (TRK-MAIN.mo3, loading.tga) readable in the working "
+                 "directory, %s or %s/data\n",
+                 slash != nullptr ? executable : "the program's directory",
+                 slash != nullptr ? executable : "its");
   }
 }

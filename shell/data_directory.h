@@ -13,5 +13,6 @@ bool HoldsDataFiles(const char* directory);
 // subfolder, whichever holds it first. False (out empty) when none does.
 bool FindDataDirectory(const char* executableDirectory, char* out, size_t outSize);
 
-// Changes to the directory FindDataDirectory names for this executable, if any.
+// Changes to the directory FindDataDirectory names for this executable, if
+// any; when no directory holds readable data, says so in one stderr line.
 void ChangeToDataDirectory();
