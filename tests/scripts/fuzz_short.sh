@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the Targa and mesh readers with clang into
+# Builds the libFuzzer targets (the Targa and mesh readers, and the start-up
+# and frames of all scenes from a damaged data set) with clang into
 # build-fuzz beside the sources (once; later runs only rebuild what changed)
 # and runs each for a short while. A crash or failed check fails the test and
 # leaves the input under build-fuzz/artifacts.
-#   usage: fuzz_short.sh BUILD_DIR   (BUILD_DIR is not used; the fuzz build is separate)
-#   LANTERN_FUZZ_SECONDS sets the time per target (default 20).
+#   usage: fuzz_short.sh BUILD_DIR   (the scenes target damages copies of BUILD_DIR/data)
+#   LANTERN_FUZZ_SECONDS sets the time per target (default 20);
+#   LANTERN_FUZZ_TARGETS the targets (default "mesh targa scenes").
 set -euo pipefail
 
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 out=$src/build-fuzz
 seconds=${LANTERN_FUZZ_SECONDS:-20}
+targets=${LANTERN_FUZZ_TARGETS:-mesh targa scenes}
+data="$(cd "${1:-$src/build}" 2>/dev/null && pwd)/data"
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz_short: clang++ is missing (Debian package clang); the fuzz targets need it" >&2
@@ -28,7 +32,12 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$out/artifacts"
 
 status=0
-for target in mesh targa; do
+for target in $targets; do
+  if [ "$target" = scenes ] && [ ! -f "$data/loading.tga" ]; then
+    echo "fuzz_short: no show data in $data for fuzz_scenes" >&2
+    status=1
+    continue
+  fi
   corpus=$out/corpus/$target
   mkdir -p "$corpus"
   echo "fuzz_short: fuzz_$target for ${seconds}s"
@@ -36,7 +45,8 @@ for target in mesh targa; do
   # sanitizers still print theirs.
   log=$work/$target.log
   rc=0
-  LANTERN_FUZZ_DIR=$work "$out/fuzz_$target" -max_total_time="$seconds" -close_fd_mask=2 \
+  mkdir -p "$work/$target"
+  LANTERN_FUZZ_DIR=$work/$target LANTERN_FUZZ_DATA=$data "$out/fuzz_$target" -max_total_time="$seconds" -close_fd_mask=2 \
     -max_len=8192 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$out/artifacts/$target-" "$corpus" "$src/fuzz/seeds/$target" >"$log" 2>&1 || rc=$?
   if [ "$rc" -ne 0 ]; then
