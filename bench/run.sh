@@ -8,6 +8,8 @@
 # env:   BENCH_QUICK=1   shorter runs (orders 0-11 for capture speed, 15 fps
 #                        for frame times, 60 s of the live show for memory)
 #        BENCH_GRAB_SECONDS=N   length of the x11grab recording (default 20)
+#        BENCH_ONLY=LIST        run only these sections, comma-separated:
+#                               first, frames, capture, live, tools
 set -uo pipefail
 
 build=${1:-build}
@@ -26,6 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+only=",${BENCH_ONLY:-first,frames,capture,live,tools},"
+want() { [[ "$only" == *",$1,"* ]]; }
 rows=()
 row() { rows+=("| $1 | $2 | $3 |"); }
 note() { echo "bench: $*" >&2; }
@@ -68,7 +72,7 @@ note "machine: ${cpu:-unknown CPU}, $(nproc) cores, load average $(cut -d' ' -f1
 
 # --- Time to first frame of the live program -------------------------------
 firstFrame="n/a"
-if [ -x "$lantern" ] && StartXvfb; then
+if want first && [ -x "$lantern" ] && StartXvfb; then
   times=()
   for _ in 1 2 3; do
     err="$scratch/first.err"
@@ -94,12 +98,13 @@ if [ -x "$lantern" ] && StartXvfb; then
     firstFrame="n/a (lantern prints no \"first frame after\" line with LANTERN_TIMING=1)"
   fi
 fi
-row "Time to first frame (start, pictures and meshes loaded, music started)" "$firstFrame" "< 300 ms"
+want first && row "Time to first frame (start, pictures and meshes loaded, music started)" "$firstFrame" "< 300 ms"
 
 # --- Frame time of each scene at 640x480 -----------------------------------
-note "frame times: lantern-capture --stats --fps $statsFps"
 stats="$scratch/stats.txt"
-if "$capture" --quiet --data "$data" --fps "$statsFps" --stats > "$stats" 2> "$scratch/stats.err"; then
+if ! want frames; then
+  :
+elif note "frame times: lantern-capture --stats --fps $statsFps" && "$capture" --quiet --data "$data" --fps "$statsFps" --stats > "$stats" 2> "$scratch/stats.err"; then
   renderer=$(sed -n 's/^renderer //p' "$stats")
   while read -r scene frames median p99; do
     case "$scene" in [1-8]) ;; *) continue ;; esac
@@ -126,15 +131,17 @@ CaptureSpeed() {
   wall=$(calc "$t1 - $t0")
   row "$label" "$(fmt "$(calc "$shown / $wall")")x real time ($(fmt "$shown" 1) s of show in $(fmt "$wall" 1) s)" "$target"
 }
-note "capture speed: MP4 at 640x480, 60 fps"
-target=">= 4x"
-CaptureSpeed "lantern-capture to MP4, 640x480, 60 fps" --video "$scratch/c1.mp4"
-note "capture speed: MP4 at --scale 2"
-target="-"
-CaptureSpeed "lantern-capture to MP4, 1280x960 (--scale 2), 60 fps" --scale 2 --video "$scratch/c2.mp4"
-rm -f "$scratch"/c*.mp4
+if want capture; then
+  note "capture speed: MP4 at 640x480, 60 fps"
+  target=">= 4x"
+  CaptureSpeed "lantern-capture to MP4, 640x480, 60 fps" --video "$scratch/c1.mp4"
+  note "capture speed: MP4 at --scale 2"
+  target="-"
+  CaptureSpeed "lantern-capture to MP4, 1280x960 (--scale 2), 60 fps" --scale 2 --video "$scratch/c2.mp4"
+  rm -f "$scratch"/c*.mp4
+fi
 
-if command -v openmpt123 > /dev/null; then
+if want capture && command -v openmpt123 > /dev/null; then
   note "openmpt123 rendering the module to WAV"
   mkdir -p "$scratch/wav"
   cp "$data/TRK-MAIN.mo3" "$scratch/wav/"
@@ -149,7 +156,9 @@ if command -v openmpt123 > /dev/null; then
 fi
 
 # --- The live program: x11grab recording and peak memory --------------------
-if [ -x "$lantern" ] && StartXvfb; then
+if ! want live; then
+  :
+elif [ -x "$lantern" ] && StartXvfb; then
   note "live show under Xvfb: peak memory$( [ "$memSeconds" -gt 0 ] && echo " over $memSeconds s" || echo " over the whole show"), x11grab for $grabSeconds s"
   limit=()
   [ "$memSeconds" -gt 0 ] && limit=(timeout -s INT "$memSeconds")
@@ -183,12 +192,12 @@ fi
 
 # --- The other benchmarks of the project ------------------------------------
 for script in gen_assets gen_music; do
-  if [ -f "$here/$script.sh" ]; then
+  if want tools && [ -f "$here/$script.sh" ]; then
     line=$(bash "$here/$script.sh" "$build" 2> /dev/null | tail -n1)
     row "$script" "${line:-failed}" "< 5 s"
   fi
 done
-if [ -x "$build/bench/load_textures_bench" ]; then
+if want tools && [ -x "$build/bench/load_textures_bench" ]; then
   line=$(cd "$build" && SDL_VIDEODRIVER=offscreen ./bench/load_textures_bench 2> /dev/null | grep -m1 'median')
   row "load_textures_bench" "${line:-failed}" "< 150 ms"
 fi

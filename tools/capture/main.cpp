@@ -441,7 +441,7 @@ int Run(const Options& options) {
   const double elapsed = progress.Elapsed();
   const double shown = capture::SecondsAt(options.rate, k);
   std::fprintf(stderr, "lantern-capture: %lld frames written of %lld drawn, %.1f s of show in %.1f s (%.2fx real time)%s\n",
-               static_cast<long long>(written), static_cast<long long>(k + (reachedEnd ? 1 : 0)), shown, elapsed,
+               static_cast<long long>(written), static_cast<long long>(k + 1), shown, elapsed,
                elapsed > 0.0 ? shown / elapsed : 0.0, reachedEnd ? ", end of show reached" : "");
   if (options.stats) {
     std::printf("renderer %s\n", rendererName.c_str());
