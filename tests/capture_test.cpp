@@ -310,15 +310,15 @@ TEST(CaptureShow, TwoCapturesOfARangeAreByteIdentical) {
   RequireTool();
   ScratchOut a;
   ScratchOut b;
-  // Across the ends of scenes 1, 2 and 3, at a frame rate that is not a
-  // whole number, and at double size.
-  const std::string args = "--fps 60000/10010 --scale 2 --from 3:40 --to 8:8 --out ";
+  // Across the end of scene 1, at a frame rate that is not a whole number,
+  // and at double size.
+  const std::string args = "--fps 60000/20020 --scale 2 --from 3:40 --to 4:48 --out ";
   const Result ra = Capture(args + a.path().string());
   const Result rb = Capture(args + b.path().string());
   ASSERT_EQ(ra.status, 0) << ra.err;
   ASSERT_EQ(rb.status, 0) << rb.err;
   const std::vector<std::string> files = FrameFiles(a.path());
-  ASSERT_GT(files.size(), 20u);
+  ASSERT_GT(files.size(), 12u);
   ASSERT_EQ(files, FrameFiles(b.path()));
   for (const std::string& name : files) {
     EXPECT_TRUE(ReadFile(a.path() / name) == ReadFile(b.path() / name)) << name;
