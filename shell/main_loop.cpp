@@ -65,19 +65,24 @@ int RunDemo() {
   bool done = false;
   WindowMessage message = {0, 0, 0};
   bool quitTaken = false;
+  // An Escape press taken off the queue since the last idle pass: a press
+  // and release that both waited out a long pass (the loading after F1, or
+  // at start) still end the show at the next idle pass.
+  bool escapePressed = false;
   while (!done) {
     if (system->takeMessage(&message)) {
       if (message.message == kMsgQuit) {
         done = true;
         quitTaken = true;
       } else {
+        if (message.message == kMsgKeyDown && message.wParam == kVkEscape) escapePressed = true;
         DemoWindowProc(g_hWnd, message.message, message.wParam, message.lParam);
       }
       continue;
     }
 
     // Idle pass: one frame, unless the show has ended or Escape is down.
-    if ((g_active && !g_drawFrameHook()) || g_keys[kVkEscape]) {
+    if ((g_active && !g_drawFrameHook()) || g_keys[kVkEscape] || escapePressed) {
       done = true;
       g_running.store(0, std::memory_order_relaxed);
     } else {

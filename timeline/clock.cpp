@@ -2,6 +2,8 @@
 // publishes the heard order, row and a tick count every 14 ms.
 #include "timeline/clock.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <thread>
 
@@ -43,6 +45,8 @@ void StartMusic() {
 }
 
 void ClockThread() {
+  // Named so that the one clock thread can be told apart from outside.
+  pthread_setname_np(pthread_self(), "lantern-clock");
   g_clockThreadsAlive.fetch_add(1, std::memory_order_relaxed);
   for (;;) {
     if (g_running.load(std::memory_order_relaxed) == 0 ||
