@@ -444,6 +444,12 @@ TEST(CaptureFailures, ClearMessagesAndNonZeroStatus) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("OpenGL"), std::string::npos) << r.err;
 
+  // A frame that cannot be written stops the run with its name.
+  fs::create_directories(out.path() / "blocked" / "frame-000003.png");
+  r = Capture("--to 0:8 --out " + (out.path() / "blocked").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("frame-000003.png"), std::string::npos) << r.err;
+
   for (const char* bad : {"--fps 0", "--scale 0", "--from x", "--from 5 --to 4", "--bogus", "--out"}) {
     r = RunCommand(kCapture + " " + bad);
     EXPECT_EQ(r.status, 2) << bad;

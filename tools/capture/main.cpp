@@ -263,6 +263,7 @@ int Run(const Options& options) {
   capture::ContactSheet sheet;
   if (!sheetPath.empty() && !sheet.Init(&error)) return Fail(error);
   capture::WavWriter wav;
+  capture::PngWriterPool pngs;
   FILE* csv = nullptr;
   if (!outDir.empty()) {
     std::error_code ec;
@@ -272,6 +273,7 @@ int Run(const Options& options) {
     csv = std::fopen((outDir + "/frames.csv").c_str(), "w");
     if (csv == nullptr) return Fail("cannot write " + outDir + "/frames.csv");
     std::fputs("frame,seconds,order,row,ticks,delta,scene\n", csv);
+    pngs.Start(2);
   }
 
   const int width = 640 * options.scale;
@@ -374,8 +376,9 @@ int Run(const Options& options) {
       if (!outDir.empty()) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
-        if (!capture::WritePng(outDir + name, frame, &error)) {
+        if (!pngs.Submit(outDir + name, frame)) {
           failed = true;
+          pngs.Finish(&error);
           break;
         }
         std::fprintf(csv, "%lld,%.6f,%d,%d,%lld,%.0f,%d\n", static_cast<long long>(k),
@@ -426,6 +429,10 @@ int Run(const Options& options) {
     error = "cannot write frames.csv";
   }
   std::string closeError;
+  if (!outDir.empty() && !pngs.Finish(&closeError) && !failed) {
+    failed = true;
+    error = closeError;
+  }
   if (!outDir.empty() && !wav.Close(&closeError) && !failed) {
     failed = true;
     error = closeError;

@@ -68,6 +68,60 @@ bool WritePng(const std::string& path, const Picture& picture, std::string* erro
   return true;
 }
 
+PngWriterPool::~PngWriterPool() {
+  std::string ignored;
+  Finish(&ignored);
+}
+
+void PngWriterPool::Start(int threads) {
+  closing_ = false;
+  limit_ = static_cast<size_t>(threads) * 2;
+  for (int i = 0; i < threads; ++i) workers_.emplace_back(&PngWriterPool::Work, this);
+}
+
+bool PngWriterPool::Submit(std::string path, const Picture& picture) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  room_.wait(lock, [this] { return queue_.size() < limit_; });
+  if (!error_.empty()) return false;
+  queue_.push_back(Job{std::move(path), picture});
+  wake_.notify_one();
+  return true;
+}
+
+void PngWriterPool::Work() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+      room_.notify_one();
+    }
+    std::string error;
+    if (!WritePng(job.path, job.picture, &error)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (error_.empty()) error_ = error;
+    }
+  }
+}
+
+bool PngWriterPool::Finish(std::string* error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& t : workers_) t.join();
+  workers_.clear();
+  if (!error_.empty()) {
+    *error = error_;
+    return false;
+  }
+  return true;
+}
+
 WavWriter::~WavWriter() {
   if (file_ != nullptr) std::fclose(file_);
 }

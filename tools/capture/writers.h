@@ -2,9 +2,13 @@
 // and the contact sheet with its order labels.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace capture {
@@ -21,6 +25,34 @@ struct Picture {
 // Writes an upright PNG (deterministic: same pixels, same bytes). Level is
 // zlib's, 1 (fast) to 9 (small).
 bool WritePng(const std::string& path, const Picture& picture, std::string* error, int level = 3);
+
+// PNG frames compressed on worker threads while the next frames are drawn.
+// At most a few frames wait, so memory stays bounded.
+class PngWriterPool {
+ public:
+  ~PngWriterPool();
+  void Start(int threads);
+  // Queues one frame; blocks while the queue is full. False once a write
+  // has failed (Finish gives the message).
+  bool Submit(std::string path, const Picture& picture);
+  // Waits for every queued frame; false with the first error.
+  bool Finish(std::string* error);
+
+ private:
+  struct Job {
+    std::string path;
+    Picture picture;
+  };
+  void Work();
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable room_;
+  std::deque<Job> queue_;
+  size_t limit_ = 4;
+  bool closing_ = false;
+  std::string error_;
+};
 
 // A 32-bit float stereo WAV at 44100 Hz, sizes fixed up on Close.
 class WavWriter {
