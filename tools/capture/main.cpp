@@ -247,6 +247,11 @@ int Run(const Options& options) {
     ffmpeg = capture::FindFfmpeg();
     if (ffmpeg.empty()) return Fail("--video needs ffmpeg, which is not in PATH (Debian package ffmpeg)");
   }
+  for (const std::string& file : {video, sheetPath}) {
+    if (!file.empty() && !fs::is_directory(fs::path(file).parent_path())) {
+      return Fail("cannot write " + file + ": its directory does not exist");
+    }
+  }
   if (!fs::is_directory(dataDir)) {
     return Fail("no show data: " + dataDir + " is not a directory (build the project first, or pass --data DIR)");
   }
