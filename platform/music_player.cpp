@@ -267,8 +267,13 @@ void InitMusicOutput(int frequency) {
       g_latencyFrames = 2 * static_cast<int64_t>(obtained.samples);
       g_extrapolationLimit = obtained.samples;
     } else {
+      std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n",
+                   SDL_GetError());
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
+  } else {
+    std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n",
+                 SDL_GetError());
   }
   g_outputOpen = true;
 }

@@ -11,7 +11,8 @@ constexpr uint32_t kNoMusicPosition = 0xFFFFFFFFu;
 constexpr int kMusicSampleRate = 44100;
 
 // Opens the audio output at frequency Hz stereo, or the silent real-time
-// player when no device opens. Repeated calls keep the output already open.
+// player when no device opens (said in one stderr line naming the device's
+// error). Repeated calls keep the output already open.
 void InitMusicOutput(int frequency);
 
 // Lets the output run (the device starts paused until now).
