@@ -110,7 +110,7 @@ bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int wi
       "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", size, "-framerate", fps, "-i", videoIn,
       "-probesize", "32", "-analyzeduration", "0", "-f", "f32le", "-ar", "44100", "-ac", "2", "-i", audioIn,
       "-map", "0:v", "-map", "1:a",
-      "-c:v", "libx264", "-preset", "superfast", "-crf", "20", "-pix_fmt", "yuv420p",
+      "-c:v", "libx264", "-preset", "ultrafast", "-crf", "20", "-pix_fmt", "yuv420p",
       "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", path};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
