@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs every benchmark of the project and prints one Markdown table: time to
-# first frame, frame time per scene, capture speed beside openmpt123 and an
-# x11grab recording, peak memory of the live program, and the generators'
-# and loaders' own benchmarks.
+# Every benchmark of the project in one Markdown table: first frame, scene
+# frame times, capture speed beside openmpt123 and x11grab, peak memory of
+# the live program, and the generators' and loaders' own benchmarks.
 #
 # usage: bash bench/run.sh [BUILD_DIR]      (default: build)
 # env:   BENCH_QUICK=1   shorter runs (orders 0-11 for capture speed, 15 fps
