@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Draws docs/spectrogram.png: the whole song rendered by openmpt123, a sox
+# Draws docs/song-sonogram.png: the whole song rendered by openmpt123, a sox
 # spectrogram, and a strip naming each section and order above it.
-# usage: bash tools/gen_music/spectrogram.sh [BUILD_DIR]   (default: build)
+# usage: bash tools/gen_music/draw_sonogram.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,5 +26,5 @@ for o in $(seq 0 31); do
   for s in "${sections[@]}" "31 end"; do [ "${s%% *}" = "$o" ] && top=0; done
   args+=(-draw "line $x,$top $x,33")
 done
-convert "$tmp/raw.png" "${args[@]}" -colors 48 -depth 8 "PNG8:$root/docs/spectrogram.png"
-echo "wrote $root/docs/spectrogram.png ($(stat -c %s "$root/docs/spectrogram.png") bytes)"
+convert "$tmp/raw.png" "${args[@]}" -colors 48 -depth 8 "PNG8:$root/docs/song-sonogram.png"
+echo "wrote $root/docs/song-sonogram.png ($(stat -c %s "$root/docs/song-sonogram.png") bytes)"
