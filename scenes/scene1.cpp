@@ -2,6 +2,7 @@
 // order fades in an overlay of its own, the camera rises and tilts towards the
 // horizon while a wide backdrop climbs from the bottom edge, then all fades out.
 #include "scenes/scene1.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -30,11 +31,7 @@ constexpr int kSlotOverlay3 = 7;
 
 // Places g_quad and draws the 256 by 256 overlay of the current order.
 void DrawOverlay(float x, float y, int slot) {
-  g_quad.x = x;
-  g_quad.y = y;
-  g_quad.width = 256.0f;
-  g_quad.height = 256.0f;
-  g_quad.alpha = g_s1OverlayAlpha;
+  PlaceQuad(x, y, 256.0f, 256.0f, g_s1OverlayAlpha);
   DrawScreenQuad(g_quad, g_textures[slot]);
 }
 
@@ -77,10 +74,7 @@ void LoadScene1() {
 void DrawScene1() {
   const float delta = g_frameDelta;
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
 
   const float lift = g_s1CamLift;
   glMatrixMode(GL_MODELVIEW);
@@ -92,11 +86,7 @@ void DrawScene1() {
   if (g_scene == 2 || g_scene == 3) {
     // The backdrop moves in whole screen units.
     const int rise = static_cast<int>(g_s1BackdropRise);
-    g_quad.x = 0.0f;
-    g_quad.y = static_cast<float>(450 - rise);
-    g_quad.width = 640.0f;
-    g_quad.height = 320.0f;
-    g_quad.alpha = 1.0f;
+    PlaceQuad(0.0f, static_cast<float>(450 - rise), 640.0f, 320.0f, 1.0f);
     DrawScreenQuad(g_quad, g_textures[kSlotBackdrop]);
   }
 

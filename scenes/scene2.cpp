@@ -2,6 +2,7 @@
 // drifting sky and add up where they overlap, while a masked figure fades in
 // at the lower right. Runs on its own clock from its first frame.
 #include "scenes/scene2.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -121,10 +122,7 @@ void DrawScene2() {
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   }
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
 
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -135,11 +133,7 @@ void DrawScene2() {
   DrawSky();
   DrawFlakes(delta);
 
-  g_quad.x = 384.0f;
-  g_quad.y = 224.0f;
-  g_quad.width = 256.0f;
-  g_quad.height = 256.0f;
-  g_quad.alpha = g_sceneClock / 1300.0f;
+  PlaceQuad(384.0f, 224.0f, 256.0f, 256.0f, g_sceneClock / 1300.0f);
   DrawScreenQuad(g_quad, g_textures[kSlotFigure]);
 
   // The next frame's sky and flakes are added to the picture again.

@@ -2,6 +2,7 @@
 // streaks added over it. The streaks keep their places and depths and fall at
 // speeds of their own; only the frame delta moves them.
 #include "scenes/scene3.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -40,10 +41,7 @@ void LoadScene3() {
 void DrawScene3() {
   const float delta = g_frameDelta;
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
 
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -51,11 +49,7 @@ void DrawScene3() {
 
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-  g_quad.x = 0.0f;
-  g_quad.y = 0.0f;
-  g_quad.width = 640.0f;
-  g_quad.height = 480.0f;
-  g_quad.alpha = 1.0f;
+  PlaceQuad(0.0f, 0.0f, 640.0f, 480.0f, 1.0f);
   DrawScreenQuad(g_quad, g_textures[kSlotPicture]);
 
   // The streaks brighten the picture; scene 4 also draws with this function.

@@ -4,6 +4,7 @@
 // orders 10 and 11 pop up zoom sprites, and order 11 fades to black while the
 // "700.tga" image grows in (scene 5 carries it on).
 #include "scenes/scene4.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -79,11 +80,7 @@ const ZoomStep kOrder11[kOrder11Steps] = {
 };
 
 void DrawStrip(float x, float y, float width, float height, float alpha, int slot) {
-  g_quad.x = x;
-  g_quad.y = y;
-  g_quad.width = width;
-  g_quad.height = height;
-  g_quad.alpha = alpha;
+  PlaceQuad(x, y, width, height, alpha);
   DrawScreenQuad(g_quad, g_textures[slot]);
 }
 
@@ -101,11 +98,7 @@ void RunZoomSteps(const ZoomStep* steps, int count, int row, float delta) {
       }
     }
     const float g = g_s4ZoomGrow[k];
-    g_quad.x = s.x - g;
-    g_quad.y = s.y - g;
-    g_quad.width = s.size + 2.0f * g;
-    g_quad.height = s.size + 2.0f * g;
-    g_quad.alpha = g_s4ZoomAlpha[k];
+    PlaceQuad(s.x - g, s.y - g, s.size + 2.0f * g, s.size + 2.0f * g, g_s4ZoomAlpha[k]);
     DrawScreenQuad(g_quad, g_frameTexturesC[k]);
     g_s4ZoomAlpha[k] += s.afterAlpha * delta;
     g_s4ZoomGrow[k] += s.afterGrow * delta;
@@ -352,10 +345,7 @@ void DrawScene4() {
 
   const float t = g_sceneClock;
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
 
   // The eye moves in whole units on a circle of radius 500 at height -70.
   const int eyeX = static_cast<int>(500.0 * std::sin(t / 350.0));

@@ -2,6 +2,7 @@
 // along a wet street under drifting clouds while 800 streaks of rain fall,
 // and the "700.tga" image that scene 4 started grows on and fades out.
 #include "scenes/scene5.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -74,23 +75,7 @@ const float kBeams[6][4][3] = {
 // The far end of a beam uses s = 0.0001 rather than 0.
 const float kBeamTex[4][2] = {{0.0001f, 0}, {0.0001f, 1}, {1, 1}, {1, 0}};
 
-// One textured quad of four corners with the usual corner coordinates.
-void TexturedQuad(const float corners[4][3]) {
-  glBegin(GL_QUADS);
-  for (int v = 0; v < 4; ++v) {
-    glTexCoord2f(kCornerTex[v][0], kCornerTex[v][1]);
-    glVertex3f(corners[v][0], corners[v][1], corners[v][2]);
-  }
-  glEnd();
-}
 
-void PlaceQuad(float x, float y, float width, float height, float alpha) {
-  g_quad.x = x;
-  g_quad.y = y;
-  g_quad.width = width;
-  g_quad.height = height;
-  g_quad.alpha = alpha;
-}
 
 void ResetTextureMatrix() {
   glMatrixMode(GL_TEXTURE);
@@ -281,10 +266,7 @@ void DrawScene5() {
     g_s5BusSpeed = 3.0f;
   }
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
 
   // A low camera that never moves; world +x is to the left of the screen.
   glMatrixMode(GL_MODELVIEW);

@@ -2,6 +2,7 @@
 // down on an aircraft between scrolling cloud layers above a map that fades
 // in; the camera sinks towards it in orders 18 and 19.
 #include "scenes/scene6.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -62,10 +63,7 @@ void DrawScene6() {
   }
   const float t = g_sceneClock;
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
 

@@ -2,6 +2,7 @@
 // a twelve-frame picture timed by the music row, mountains, titles and
 // words that fade, slide and grow, and the closing fade to the sky's orange.
 #include "scenes/scene7.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -68,13 +69,6 @@ const uint8_t kFrames21[64] = {
     0, 0, 0,                                                 // rows 61-63
 };
 
-void PlaceQuad(float x, float y, float width, float height, float alpha) {
-  g_quad.x = x;
-  g_quad.y = y;
-  g_quad.width = width;
-  g_quad.height = height;
-  g_quad.alpha = alpha;
-}
 
 // A word drawn about a fixed centre: g grows it on every side.
 void DrawGrowingWord(float x, float y, float width, float height, float grow, float alpha,
@@ -167,10 +161,7 @@ void DrawScene7() {
   const float dt = g_frameDelta;
   const int row = g_sceneRow;
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 1500.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(1500.0);
 
   // Fixed camera looking along +z, slightly upwards.
   glMatrixMode(GL_MODELVIEW);

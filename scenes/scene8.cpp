@@ -2,6 +2,7 @@
 // black meshes on a fading-in field under drifting clouds, the closing
 // images, the fade to black and, at order 30 row 63, the end of the show.
 #include "scenes/scene8.h"
+#include "scenes/scene_draw.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -31,29 +32,13 @@ constexpr int kSlotLove = 52;
 constexpr int kSlotEnd = 54;
 constexpr int kSlotWhite = 33;
 
-const float kCornerTex[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
 // Ground plane (y = -300, facing up) and cloud layer (y = 400, facing down).
 const float kFieldQuad[4][3] = {
     {6000, -300, 1000}, {6000, -300, -7000}, {-6000, -300, -7000}, {-6000, -300, 1000}};
 const float kCloudQuad[4][3] = {
     {-4000, 400, -7000}, {4000, 400, -7000}, {4000, 400, 1000}, {-4000, 400, 1000}};
 
-void TexturedQuad(const float corners[4][3]) {
-  glBegin(GL_QUADS);
-  for (int v = 0; v < 4; ++v) {
-    glTexCoord2f(kCornerTex[v][0], kCornerTex[v][1]);
-    glVertex3f(corners[v][0], corners[v][1], corners[v][2]);
-  }
-  glEnd();
-}
 
-void PlaceQuad(float x, float y, float width, float height, float alpha) {
-  g_quad.x = x;
-  g_quad.y = y;
-  g_quad.width = width;
-  g_quad.height = height;
-  g_quad.alpha = alpha;
-}
 
 // Every face of a mesh as one triangle a, b, c in file order.
 void DrawMeshTriangles(const Mesh& mesh) {
@@ -100,10 +85,7 @@ void DrawScene8() {
   const float dt = g_frameDelta;
   const int row = g_sceneRow;
 
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glFrustum(-1.0, 1.0, -1.0, 1.0, 1.0, 5000.0);
-  glScalef(1.0f, 1.33f, 1.0f);
+  SetSceneProjection(5000.0);
 
   // The eye backs away along +z while it keeps looking at the same point.
   glMatrixMode(GL_MODELVIEW);
