@@ -12,7 +12,7 @@ lantern_packages_run=(
 lantern_packages_test=(
   googletest libgtest-dev
   xvfb xdotool x11-utils xauth
-  openmpt123 sox imagemagick
+  openmpt123 sox imagemagick bc time
   clang libclang-rt-14-dev
 )
 
