@@ -3,8 +3,7 @@
 // context. The pictures are synthetic files of the show's names, sizes and
 // mask use, written once into a scratch directory. Prints the median over
 // several runs, and how much of it the mipmap builds take.
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <algorithm>
 #include <chrono>

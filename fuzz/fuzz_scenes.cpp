@@ -6,8 +6,7 @@
 // damaged files back. OpenGL and GLU are replaced here by functions that
 // read everything they are given (AddressSanitizer sees a read past any
 // array) and check the texture names and sizes.
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sanitizer/asan_interface.h>

@@ -5,8 +5,7 @@
 // The two GL calls the reader makes are replaced here: the upload reads the
 // whole RGBA image it is given (AddressSanitizer sees any read past the
 // staging area) and checks the name bound, the size and the alpha.
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Texture-name tables, the initial render state and the loading screen.
 #pragma once
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 constexpr int kTextureSlots = 65;
 constexpr int kFrameTexturesA = 20;

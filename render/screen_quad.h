@@ -6,7 +6,7 @@
 // (the first row of a picture file) lands at the bottom edge of a quad.
 #pragma once
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 // Placement of one screen quad: top-left corner, size, opacity.
 struct ScreenQuad {

@@ -2,8 +2,7 @@
 // is static and reused by every load; nothing is allocated.
 #include "resources/texture_loader.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 #include <cstring>

@@ -6,8 +6,7 @@
 #include "scenes/scene4.h"
 #include "scenes/scene_draw.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <cmath>
 

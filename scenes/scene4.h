@@ -4,7 +4,7 @@
 // shared with scene 5 (common/shared_state.h).
 #pragma once
 
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 constexpr int kZoomSprites = 8;
 

@@ -4,8 +4,7 @@
 #include "scenes/scene8.h"
 #include "scenes/scene_draw.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include "common/shared_state.h"
 #include "render/render_state.h"

@@ -1,7 +1,7 @@
 // Drawing steps shared by the scene draw functions.
 #include "scenes/scene_draw.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include "render/screen_quad.h"
 

@@ -3,8 +3,7 @@
 // and the window procedure.
 #include "shell/window.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include "render/render_state.h"
 #include "timeline/sequencer.h"

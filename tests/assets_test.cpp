@@ -3,7 +3,7 @@
 // identical bytes on every run, and meshes that stand in the last scene's view.
 #include <gtest/gtest.h>
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 // module missing, empty, cut short or not a module; an unreadable data
 // directory. Every time: one stderr line per damaged file, naming it, and
 // the show still loads and draws every scene to its end.
-#include <GL/gl.h>
+#include "platform/gl.h"
 #include <sys/stat.h>
 #include <unistd.h>
 

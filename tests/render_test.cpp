@@ -1,7 +1,6 @@
 // Screen quads, colour fades, the initial render state and the loading
 // screen, drawn on the offscreen context and checked pixel by pixel.
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <algorithm>
 #include <array>

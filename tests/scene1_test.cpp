@@ -1,6 +1,6 @@
 // Scene 1 (orders 0 to 3): its state through chosen frames, and where its
 // backdrop, clouds, overlays and fade land on the offscreen context.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Scene 2 (orders 4 and 5): flake placement from the generator, the
 // first-frame reset, respawns and generator use per frame, and the picture:
 // additive sky and flakes, the figure alpha-blended at the lower right.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdint>

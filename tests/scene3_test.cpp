@@ -1,7 +1,7 @@
 // Scene 3 (orders 6 and 7): streak set-up from the generator, the streak
 // reset, generator use, the state left for scene 4, and the picture: the
 // full-screen image with each streak added over it at its place.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Scene 4 (orders 8 to 11): the first-frame reset, the sprite row windows and
 // ramps, the order-9 strip, the order-11 resets, fade and "700.tga" image, and
 // the picture: additive city, alpha-blended strips, sprites and image.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdint>

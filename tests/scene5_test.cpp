@@ -1,7 +1,6 @@
 // Scene 5, the bus in the rain: its state through sequences of frames and
 // its picture on the offscreen context with synthetic textures.
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdint>

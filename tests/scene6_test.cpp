@@ -1,6 +1,6 @@
 // Scene 6, the aircraft over the map: the camera's advance by order, the
 // clock, and the destination-alpha blending of map, clouds and aircraft.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdint>
 

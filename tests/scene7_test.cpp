@@ -1,7 +1,7 @@
 // Scene 7, the sunset: the picture frame each row selects (read back from
 // the screen), the title and word windows, the first-frame reset and the
 // closing fade.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdint>

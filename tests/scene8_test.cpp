@@ -1,8 +1,7 @@
 // Scene 8, the silhouettes and the end: the chel shift at load, the alphas
 // and the end flag through frames, and the silhouettes, field, overlays and
 // closing fade on the offscreen context.
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include <cmath>
 #include <cstdint>

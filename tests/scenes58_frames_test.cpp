@@ -2,7 +2,7 @@
 // plays the show from order 8 to its end with the real data through
 // DrawFrame on a simulated clock and writes PNGs of scenes 5 to 8 to look at.
 // LANTERN_DUMP_DATA may name another data folder than the build's.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Tests of the SDL window system on SDL's offscreen driver: creation refused
 // where nobody could see the window, a real context when allowed, events
 // turned into window messages, keys into virtual-key codes, boxes to stderr.
-#include <GL/gl.h>
+#include "platform/gl.h"
 #include <SDL.h>
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The Targa loader: texel contents read back from the textures it builds,
 // mask naming, sampling state and the handling of missing or short files.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 #include <string>

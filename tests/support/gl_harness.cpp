@@ -2,7 +2,7 @@
 #include "tests/support/gl_harness.h"
 
 #include <SDL.h>
-#include <GL/gl.h>
+#include "platform/gl.h"
 #include <png.h>
 #include <fcntl.h>
 #include <unistd.h>

@@ -2,8 +2,7 @@
 // virtual clock (frame k at k / fps), to PNG frames, a WAV and frames.csv,
 // to an MP4 through ffmpeg, and to a contact sheet.
 #include <SDL.h>
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
