@@ -2,12 +2,11 @@
 // publishes the heard order, row and a tick count every 14 ms.
 #include "timeline/clock.h"
 
-#include <pthread.h>
-
 #include <chrono>
 #include <thread>
 
 #include "platform/music_player.h"
+#include "platform/system.h"
 
 std::atomic<int32_t> g_running{1};
 std::atomic<uint32_t> g_music{0};
@@ -44,19 +43,23 @@ void StartMusic() {
   StartClockThread();
 }
 
+void ClockPass() {
+  uint32_t position = GetMusicPosition(g_music.load(std::memory_order_relaxed));
+  g_order.store(static_cast<int32_t>(position & 0xFFFFu), std::memory_order_relaxed);
+  g_row.store(static_cast<int32_t>(position) >> 16, std::memory_order_relaxed);
+  g_ticks.store(g_ticks.load(std::memory_order_relaxed) + 1.0f, std::memory_order_relaxed);
+}
+
 void ClockThread() {
   // Named so that the one clock thread can be told apart from outside.
-  pthread_setname_np(pthread_self(), "lantern-clock");
+  NameCurrentThread("lantern-clock");
   g_clockThreadsAlive.fetch_add(1, std::memory_order_relaxed);
   for (;;) {
     if (g_running.load(std::memory_order_relaxed) == 0 ||
         g_clockHandOver.load(std::memory_order_relaxed)) {
       break;
     }
-    uint32_t position = GetMusicPosition(g_music.load(std::memory_order_relaxed));
-    g_order.store(static_cast<int32_t>(position & 0xFFFFu), std::memory_order_relaxed);
-    g_row.store(static_cast<int32_t>(position) >> 16, std::memory_order_relaxed);
-    g_ticks.store(g_ticks.load(std::memory_order_relaxed) + 1.0f, std::memory_order_relaxed);
+    ClockPass();
     g_clockSettled.store(true, std::memory_order_release);
     std::this_thread::sleep_for(std::chrono::milliseconds(kTickMilliseconds));
   }

@@ -26,8 +26,12 @@ void StartMusic();
 // Starts the clock thread; a repeated start leaves exactly one thread writing.
 void StartClockThread();
 
-// The clock thread's loop: until g_running is 0, read the position, store
-// order, row, one more tick, sleep 14 ms.
+// One pass of the clock: read the heard position, store order and row,
+// count one more tick.
+void ClockPass();
+
+// The clock thread's loop: until g_running is 0, one ClockPass, then a
+// 14 ms sleep.
 void ClockThread();
 
 // Clears g_running and waits for the clock thread to end (at exit, so that
