@@ -1,6 +1,7 @@
 // Music playback: libopenmpt modules rendered into one float stereo stream,
-// fed to an SDL audio device or, with no device, to a silent real-time
-// thread; the heard position is looked up from marks left per rendered chunk.
+// pulled by the platform's audio device or, with no device, by a silent
+// real-time thread; the heard position is looked up from marks left per
+// rendered chunk.
 //
 // Two locks: g_moduleMutex guards the libopenmpt objects (only one thread
 // ever uses a module at a time: the renderer, or the main thread loading,
@@ -9,7 +10,8 @@
 // which never touch a module.
 #include "platform/music_player.h"
 
-#include <SDL.h>
+#include "platform/audio_output.h"
+
 #include <libopenmpt/libopenmpt.h>
 #include <sys/stat.h>
 
@@ -27,8 +29,6 @@ namespace {
 constexpr int kMaxModules = 4;
 // Frames per rendered chunk: the granularity of the heard position (5.8 ms).
 constexpr int kChunkFrames = 256;
-// Frames per device callback.
-constexpr int kDeviceBufferFrames = 1024;
 // Marks kept per module: 512 chunks, about 3 s of audio, far above any latency.
 constexpr int kMarkCount = 512;
 // How far the silent player renders ahead of the listener's time.
@@ -82,7 +82,7 @@ bool g_clockRunning = false;
 int g_sampleRate = kMusicSampleRate;
 bool g_outputOpen = false;
 bool g_outputSilent = false;
-SDL_AudioDeviceID g_device = 0;
+bool g_deviceOpen = false;
 std::thread g_silentThread;
 std::atomic<bool> g_silentStop{false};
 
@@ -151,46 +151,22 @@ void RenderStream(float* out, int frames) {
   }
 }
 
-void DeviceCallback(void*, Uint8* stream, int length) {
-  int frames = length / static_cast<int>(2 * sizeof(float));
-  {
-    std::lock_guard<std::mutex> lock(g_moduleMutex);
-    RenderStream(reinterpret_cast<float*>(stream), frames);
-  }
+// The silent player's reference point: the listener's clock starts now.
+void StartSilentClock() {
   std::lock_guard<std::mutex> lock(g_positionMutex);
   g_clockRefFrame = g_renderedFrames;
   g_clockRefMicros = NowMicros();
+  g_latencyFrames = 0;
+  g_extrapolationLimit = INT64_MAX / 2;
   g_clockRunning = true;
 }
 
 // Stands in for the device: renders the stream at real time, a little
 // ahead of the listener's clock, and throws it away.
 void SilentPlayer() {
-  {
-    std::lock_guard<std::mutex> lock(g_positionMutex);
-    g_clockRefFrame = g_renderedFrames;
-    g_clockRefMicros = NowMicros();
-    g_latencyFrames = 0;
-    g_extrapolationLimit = INT64_MAX / 2;
-    g_clockRunning = true;
-  }
+  StartSilentClock();
   while (!g_silentStop.load(std::memory_order_relaxed)) {
-    int64_t target;
-    {
-      std::lock_guard<std::mutex> lock(g_positionMutex);
-      target = g_clockRefFrame + FramesIn(NowMicros() - g_clockRefMicros) +
-               kSilentLeadFrames;
-    }
-    for (;;) {
-      std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
-      int64_t rendered;
-      {
-        std::lock_guard<std::mutex> lock(g_positionMutex);
-        rendered = g_renderedFrames;
-      }
-      if (rendered >= target) break;
-      RenderStream(g_silentBuffer, kChunkFrames);
-    }
+    PumpSilentPlayer();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
@@ -245,35 +221,48 @@ bool ReadWholeFile(const char* fileName, std::vector<char>* data) {
 
 }  // namespace
 
+void PumpSilentPlayer() {
+  int64_t target;
+  {
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    target = g_clockRefFrame + FramesIn(NowMicros() - g_clockRefMicros) + kSilentLeadFrames;
+  }
+  for (;;) {
+    std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+    int64_t rendered;
+    {
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      rendered = g_renderedFrames;
+    }
+    if (rendered >= target) break;
+    RenderStream(g_silentBuffer, kChunkFrames);
+  }
+}
+
+void RenderMusicForDevice(float* out, int frames) {
+  {
+    std::lock_guard<std::mutex> lock(g_moduleMutex);
+    RenderStream(out, frames);
+  }
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  g_clockRefFrame = g_renderedFrames;
+  g_clockRefMicros = NowMicros();
+  g_clockRunning = true;
+}
+
 void InitMusicOutput(int frequency) {
   if (g_outputOpen) return;
   g_sampleRate = frequency > 0 ? frequency : kMusicSampleRate;
-  g_outputSilent = true;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-    SDL_AudioSpec wanted;
-    SDL_AudioSpec obtained;
-    std::memset(&wanted, 0, sizeof wanted);
-    wanted.freq = g_sampleRate;
-    wanted.format = AUDIO_F32SYS;
-    wanted.channels = 2;
-    wanted.samples = kDeviceBufferFrames;
-    wanted.callback = DeviceCallback;
-    g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-    if (g_device != 0) {
-      g_outputSilent = false;
-      std::lock_guard<std::mutex> lock(g_positionMutex);
-      // Heard audio trails what is handed over by the buffer just filled and
-      // the one playing before it.
-      g_latencyFrames = 2 * static_cast<int64_t>(obtained.samples);
-      g_extrapolationLimit = obtained.samples;
-    } else {
-      std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n",
-                   SDL_GetError());
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    }
+  AudioDeviceTiming timing = {0, 0};
+  char reason[256] = "";
+  g_deviceOpen = OpenAudioDevice(g_sampleRate, &timing, reason, sizeof reason);
+  g_outputSilent = !g_deviceOpen;
+  if (g_deviceOpen) {
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    g_latencyFrames = timing.latencyFrames;
+    g_extrapolationLimit = timing.extrapolationLimitFrames;
   } else {
-    std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n",
-                 SDL_GetError());
+    std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n", reason);
   }
   g_outputOpen = true;
 }
@@ -281,7 +270,7 @@ void InitMusicOutput(int frequency) {
 void StartMusicOutput() {
   if (!g_outputOpen) return;
   if (!g_outputSilent) {
-    SDL_PauseAudioDevice(g_device, 0);
+    ResumeAudioDevice();
   } else if (!g_silentThread.joinable()) {
     g_silentStop.store(false, std::memory_order_relaxed);
     g_silentThread = std::thread(SilentPlayer);
@@ -379,10 +368,9 @@ void ShutdownMusicOutput() {
     g_silentStop.store(true, std::memory_order_relaxed);
     g_silentThread.join();
   }
-  if (g_device != 0) {
-    SDL_CloseAudioDevice(g_device);
-    g_device = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (g_deviceOpen) {
+    CloseAudioDevice();
+    g_deviceOpen = false;
   }
   std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
   for (int i = 0; i < kMaxModules; ++i) {

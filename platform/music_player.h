@@ -42,3 +42,8 @@ void ShutdownMusicOutput();
 
 // True while the silent real-time player stands in for an audio device.
 bool MusicOutputIsSilent();
+
+// One pass of the silent player: renders (and drops) the stream up to a
+// little ahead of the listener's real-time clock. Its thread calls this
+// every 2 ms; it is public for platforms that drive it from a timer.
+void PumpSilentPlayer();

@@ -1,0 +1,31 @@
+// The audio device under the music player: one interleaved stereo float
+// stream at a fixed rate, which the device pulls through
+// RenderMusicForDevice on its own thread. One implementation per platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// How the heard audio relates to what the device was last handed.
+struct AudioDeviceTiming {
+  // Frames by which the heard audio trails the end of the last hand-over.
+  int64_t latencyFrames;
+  // How far past the last hand-over the heard frame may be extrapolated
+  // (about one device buffer; the next hand-over moves the reference on).
+  int64_t extrapolationLimitFrames;
+};
+
+// Opens the default output at frequency Hz, stereo float, paused. False
+// when no device opens, with the reason (the driver's own words) in reason.
+bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, size_t reasonSize);
+
+// Lets the opened device start pulling.
+void ResumeAudioDevice();
+
+// Stops and closes the device; harmless when none is open.
+void CloseAudioDevice();
+
+// Implemented by the music player: fills frames of interleaved stereo into
+// out and marks them as handed to the device now. Called on the device's
+// thread only.
+void RenderMusicForDevice(float* out, int frames);

@@ -1,0 +1,59 @@
+// The audio device on SDL2: a float stereo device whose callback pulls the
+// music player's stream.
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/audio_output.h"
+
+namespace {
+
+// Frames per device callback.
+constexpr int kDeviceBufferFrames = 1024;
+
+SDL_AudioDeviceID g_device = 0;
+
+void DeviceCallback(void*, Uint8* stream, int length) {
+  RenderMusicForDevice(reinterpret_cast<float*>(stream),
+                       length / static_cast<int>(2 * sizeof(float)));
+}
+
+}  // namespace
+
+bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, size_t reasonSize) {
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    std::snprintf(reason, reasonSize, "%s", SDL_GetError());
+    return false;
+  }
+  SDL_AudioSpec wanted;
+  SDL_AudioSpec obtained;
+  std::memset(&wanted, 0, sizeof wanted);
+  wanted.freq = frequency;
+  wanted.format = AUDIO_F32SYS;
+  wanted.channels = 2;
+  wanted.samples = kDeviceBufferFrames;
+  wanted.callback = DeviceCallback;
+  g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  if (g_device == 0) {
+    std::snprintf(reason, reasonSize, "%s", SDL_GetError());
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return false;
+  }
+  // Heard audio trails what is handed over by the buffer just filled and
+  // the one playing before it.
+  timing->latencyFrames = 2 * static_cast<int64_t>(obtained.samples);
+  timing->extrapolationLimitFrames = obtained.samples;
+  return true;
+}
+
+void ResumeAudioDevice() {
+  if (g_device != 0) SDL_PauseAudioDevice(g_device, 0);
+}
+
+void CloseAudioDevice() {
+  if (g_device == 0) return;
+  SDL_CloseAudioDevice(g_device);
+  g_device = 0;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
