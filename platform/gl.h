@@ -16,6 +16,9 @@
 #define glClearColor LglClearColor
 #define glViewport LglViewport
 #define glShadeModel LglShadeModel
+#define glScissor LglScissor
+#define glIsEnabled LglIsEnabled
+#define glGetIntegerv LglGetIntegerv
 #define glFlush LglFlush
 #define glFinish LglFinish
 #define glReadPixels LglReadPixels

@@ -51,6 +51,6 @@ target_link_options(lantern PRIVATE
   -sALLOW_MEMORY_GROWTH=1
   -sINITIAL_MEMORY=33554432
   -sMAX_WEBGL_VERSION=1
-  -sEXPORTED_FUNCTIONS=_main,_lantern_start,_lantern_post_message,_lantern_presented_frames
+  -sEXPORTED_FUNCTIONS=_main,_lantern_start,_lantern_post_message,_lantern_presented_frames,_lantern_frame_position
   -sEXPORTED_RUNTIME_METHODS=FS,ccall,addRunDependency,removeRunDependency
   -lGL)

@@ -652,6 +652,28 @@ void LglViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
   glViewport(x, y, width, height);
 }
 
+void LglScissor(GLint x, GLint y, GLsizei width, GLsizei height) {
+  DrawBatch();
+  glScissor(x, y, width, height);
+}
+
+GLboolean LglIsEnabled(GLenum capability) {
+  switch (capability) {
+    case GL_TEXTURE_2D:
+      return g_texture2d ? GL_TRUE : GL_FALSE;
+    case GL_BLEND:
+      return g_blend ? GL_TRUE : GL_FALSE;
+    case GL_DEPTH_TEST:
+      return g_depthTest ? GL_TRUE : GL_FALSE;
+    case GL_CULL_FACE:
+      return g_cullFace ? GL_TRUE : GL_FALSE;
+    default:
+      return glIsEnabled(capability);
+  }
+}
+
+void LglGetIntegerv(GLenum name, GLint* values) { glGetIntegerv(name, values); }
+
 void LglShadeModel(GLenum) {
   // Smooth shading is the only model the show uses, and ES always shades so.
 }

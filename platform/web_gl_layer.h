@@ -51,6 +51,9 @@ void LglClear(GLbitfield mask);
 void LglClearColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha);
 void LglViewport(GLint x, GLint y, GLsizei width, GLsizei height);
 void LglShadeModel(GLenum mode);
+void LglScissor(GLint x, GLint y, GLsizei width, GLsizei height);
+GLboolean LglIsEnabled(GLenum capability);
+void LglGetIntegerv(GLenum name, GLint* values);
 void LglFinish();
 void LglReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
                    void* pixels);

@@ -15,6 +15,16 @@
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
 
+#include <cstdio>
+
+// Starting at a music position (from=) needs the shared skip-ahead.
+#if __has_include("timeline/skip_ahead.h")
+#include "timeline/skip_ahead.h"
+#define LANTERN_WEB_CAN_START_LATER 1
+#else
+#define LANTERN_WEB_CAN_START_LATER 0
+#endif
+
 namespace {
 
 // Set when window creation wants the scenes loaded: the load waits for the
@@ -90,7 +100,22 @@ extern "C" {
 // Starts the show with the viewer's answer to the start question
 // (kAnswerYes or kAnswerNo) and the address's from= value ("" for none).
 EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
-  (void)from;
+  if (from != nullptr && from[0] != '\0') {
+#if LANTERN_WEB_CAN_START_LATER
+    ShowPosition position;
+    if (ParseShowPosition(from, &position, nullptr)) {
+      g_startFrom = position;
+    } else {
+      std::fprintf(stderr,
+                   "lantern: from=\"%s\" is not ORDER or ORDER:ROW (like 12 or 12:32); the show "
+                   "starts from the beginning\n",
+                   from);
+    }
+#else
+    std::fprintf(stderr, "lantern: this build cannot start at a music position; from=%s is left out\n",
+                 from);
+#endif
+  }
   g_presetFullscreenAnswer = answer;
   ChangeToDataDirectory();
   g_loadAllScenesHook = RequestLoading;
@@ -105,9 +130,14 @@ EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
 // Frames presented so far, for the page's measurements.
 EMSCRIPTEN_KEEPALIVE int lantern_presented_frames() { return WebPresentedFrames(); }
 
+// The music position of the last frame drawn: order times 65536 plus row.
+EMSCRIPTEN_KEEPALIVE int lantern_frame_position() { return g_scene * 65536 + g_sceneRow; }
+
 }  // extern "C"
 
 int main() {
-  EM_ASM({ if (Module.lanternReady) Module.lanternReady(); });
+  EM_ASM({
+    if (Module.lanternReady) Module.lanternReady($0 != 0);
+  }, LANTERN_WEB_CAN_START_LATER);
   return 0;
 }

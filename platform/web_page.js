@@ -34,8 +34,15 @@
     endedMs: null,
     exitCode: null,
     dataFiles: 0,
+    canStartLater: null, // whether from= is honoured
     frames: function () {
       return runtimeReady ? Module._lantern_presented_frames() : 0;
+    },
+    // The music position of the last frame drawn, [order, row].
+    position: function () {
+      if (!runtimeReady) return null;
+      var word = Module._lantern_frame_position();
+      return [Math.floor(word / 65536), word % 65536];
     },
   });
 
@@ -103,7 +110,8 @@
       });
   }
 
-  Module.lanternReady = function () {
+  Module.lanternReady = function (canStartLater) {
+    lantern.canStartLater = canStartLater;
     runtimeReady = true;
     maybeStart();
   };
