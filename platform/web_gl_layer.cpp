@@ -45,6 +45,11 @@ GLenum g_blendSource = GL_ONE;
 GLenum g_blendDestination = GL_ZERO;
 GLuint g_boundTexture = 0;
 
+// The viewport and scissor box as last set, and the scissor test.
+GLint g_viewport[4] = {0, 0, 0, 0};
+GLint g_scissor[4] = {0, 0, 0, 0};
+bool g_scissorTest = false;
+
 // Which texture names hold an image at level 0; indexed by name. A texture
 // without one is incomplete, and OpenGL then draws as if texturing were
 // off (WebGL would sample black instead).
@@ -228,8 +233,17 @@ bool SameDrawState(const DrawState& a, const DrawState& b) {
          (!a.textured || std::memcmp(a.texture, b.texture, sizeof a.texture) == 0);
 }
 
+// Frames drawn through a 1-pixel viewport and scissor are the skip-ahead's
+// unseen frames: their one pixel is never read (every frame clears it), so
+// their draws are not sent at all. WebGL would otherwise queue thousands of
+// frames of draw calls in front of the first frame anyone sees.
+bool DrawingUnseen() {
+  return g_scissorTest && g_viewport[2] == 1 && g_viewport[3] == 1 && g_scissor[2] <= 1 &&
+         g_scissor[3] <= 1;
+}
+
 void DrawBatch() {
-  if (g_batch.empty() || !g_contextReady) {
+  if (g_batch.empty() || !g_contextReady || DrawingUnseen()) {
     g_batch.clear();
     return;
   }
@@ -535,6 +549,10 @@ void LglContextCreated() {
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glDisable(GL_SCISSOR_TEST);
+  g_scissorTest = false;
+  // The viewport and scissor box start as the drawing buffer's size.
+  glGetIntegerv(GL_VIEWPORT, g_viewport);
+  glGetIntegerv(GL_SCISSOR_BOX, g_scissor);
   g_blendSource = GL_ONE;
   g_blendDestination = GL_ZERO;
   glBlendFunc(GL_ONE, GL_ZERO);
@@ -596,6 +614,10 @@ void LglEnable(GLenum capability) {
       DrawBatch();
       g_cullFace = true;
       break;
+    case GL_SCISSOR_TEST:
+      DrawBatch();
+      g_scissorTest = true;
+      break;
     default:
       DrawBatch();
       break;
@@ -623,6 +645,10 @@ void LglDisable(GLenum capability) {
       DrawBatch();
       g_cullFace = false;
       break;
+    case GL_SCISSOR_TEST:
+      DrawBatch();
+      g_scissorTest = false;
+      break;
     default:
       DrawBatch();
       break;
@@ -640,7 +666,7 @@ void LglBlendFunc(GLenum source, GLenum destination) {
 
 void LglClear(GLbitfield mask) {
   DrawBatch();
-  glClear(mask);
+  if (!DrawingUnseen()) glClear(mask);
 }
 
 void LglClearColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha) {
@@ -649,11 +675,19 @@ void LglClearColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha) {
 
 void LglViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
   DrawBatch();
+  g_viewport[0] = x;
+  g_viewport[1] = y;
+  g_viewport[2] = width;
+  g_viewport[3] = height;
   glViewport(x, y, width, height);
 }
 
 void LglScissor(GLint x, GLint y, GLsizei width, GLsizei height) {
   DrawBatch();
+  g_scissor[0] = x;
+  g_scissor[1] = y;
+  g_scissor[2] = width;
+  g_scissor[3] = height;
   glScissor(x, y, width, height);
 }
 
@@ -667,12 +701,21 @@ GLboolean LglIsEnabled(GLenum capability) {
       return g_depthTest ? GL_TRUE : GL_FALSE;
     case GL_CULL_FACE:
       return g_cullFace ? GL_TRUE : GL_FALSE;
+    case GL_SCISSOR_TEST:
+      return g_scissorTest ? GL_TRUE : GL_FALSE;
     default:
       return glIsEnabled(capability);
   }
 }
 
-void LglGetIntegerv(GLenum name, GLint* values) { glGetIntegerv(name, values); }
+void LglGetIntegerv(GLenum name, GLint* values) {
+  if (name == GL_VIEWPORT || name == GL_SCISSOR_BOX) {
+    const GLint* box = name == GL_VIEWPORT ? g_viewport : g_scissor;
+    for (int i = 0; i < 4; ++i) values[i] = box[i];
+    return;
+  }
+  glGetIntegerv(name, values);
+}
 
 void LglShadeModel(GLenum) {
   // Smooth shading is the only model the show uses, and ES always shades so.

@@ -78,6 +78,12 @@ EM_BOOL OnAnimationFrame(double, void*) {
   if (g_loadPending) {
     g_loadPending = false;
     LoadAllScenes();
+#if LANTERN_WEB_CAN_START_LATER
+    // A start at a later position has set the clock itself, with its own
+    // clock stopped (as a clock thread is joined first): the passes count
+    // from now, not from before the skip.
+    if (ShowPosition{0, 0} < g_startFrom) g_lastPassMs = -1.0;
+#endif
   }
   Pump();
   const int presented = WebPresentedFrames();

@@ -9,7 +9,7 @@ void PumpWebAudio();
 
 // Seconds of audio kept scheduled ahead of the audio clock: what the main
 // thread may stall (a slow frame) before the sound breaks up.
-constexpr double kWebAudioLeadSeconds = 0.3;
+constexpr double kWebAudioLeadSeconds = 0.2;
 
 // Frames presented (buffer swaps) since the page started.
 int WebPresentedFrames();

@@ -458,4 +458,58 @@ TEST_F(GlLayerTest, MatricesEqualMesasToRounding) {
   }
 }
 
+// Frames drawn through a 1-pixel viewport and scissor (the skip-ahead's
+// unseen frames) send nothing, yet the state they set carries on.
+TEST_F(GlLayerTest, UnseenFramesDrawNothingButKeepTheirState) {
+  LglContextCreated();
+  LglViewport(0, 0, 640, 480);
+  LglClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+  LglClear(GL_COLOR_BUFFER_BIT);
+
+  LglViewport(0, 0, 1, 1);
+  LglScissor(0, 0, 1, 1);
+  LglEnable(GL_SCISSOR_TEST);
+  LglClearColor(1.0f, 0.0f, 0.0f, 1.0f);
+  LglClear(GL_COLOR_BUFFER_BIT);
+  LglColor4f(0.0f, 1.0f, 0.0f, 1.0f);
+  LglBegin(GL_QUADS);
+  LglVertex3f(-1, -1, 0);
+  LglVertex3f(1, -1, 0);
+  LglVertex3f(1, 1, 0);
+  LglVertex3f(-1, 1, 0);
+  LglEnd();
+  LglEnable(GL_BLEND);
+  LglBlendFunc(GL_ZERO, GL_ONE);
+  LglFinish();
+  EXPECT_EQ(harness::ReadPixel(0, 479).b, 255);  // bottom-left pixel: still the first clear
+  EXPECT_EQ(harness::ReadPixel(0, 479).r, 0);
+  GLint box[4];
+  LglGetIntegerv(GL_VIEWPORT, box);
+  EXPECT_EQ(box[2], 1);
+
+  LglViewport(0, 0, 640, 480);
+  LglDisable(GL_SCISSOR_TEST);
+  EXPECT_EQ(LglIsEnabled(GL_SCISSOR_TEST), GL_FALSE);
+  // The blend function set while unseen holds: this quad leaves the frame as it is.
+  LglBegin(GL_QUADS);
+  LglVertex3f(-1, -1, 0);
+  LglVertex3f(1, -1, 0);
+  LglVertex3f(1, 1, 0);
+  LglVertex3f(-1, 1, 0);
+  LglEnd();
+  LglFinish();
+  EXPECT_EQ(harness::ReadPixel(320, 240).b, 255);
+  LglBlendFunc(GL_ONE, GL_ZERO);
+  LglBegin(GL_QUADS);
+  LglVertex3f(-1, -1, 0);
+  LglVertex3f(1, -1, 0);
+  LglVertex3f(1, 1, 0);
+  LglVertex3f(-1, 1, 0);
+  LglEnd();
+  LglFinish();
+  EXPECT_EQ(harness::ReadPixel(320, 240).g, 255);
+  LglDisable(GL_BLEND);
+  LeaveLayer();
+}
+
 }  // namespace
