@@ -45,7 +45,7 @@ export function serve(root) {
 
 // Headless Chromium with WebGL on SwiftShader, on a closed network, and
 // sound allowed without a gesture (so that ?fullscreen=no stands in for it).
-export function launchChromium() {
+export function launchChromium(extraArgs = []) {
   return chromium.launch({
     executablePath: "/usr/bin/chromium",
     headless: true,
@@ -60,6 +60,7 @@ export function launchChromium() {
       "--disable-component-update",
       "--disable-sync",
       "--autoplay-policy=no-user-gesture-required",
+      ...extraArgs,
     ],
   });
 }
