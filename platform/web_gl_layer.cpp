@@ -594,67 +594,49 @@ void LglFlush() { DrawBatch(); }
 
 // ---- Plain state ------------------------------------------------------------------
 
-void LglEnable(GLenum capability) {
+namespace {
+
+// The flag the layer keeps for a capability, or null for one it only passes on.
+bool* TrackedCapability(GLenum capability) {
   switch (capability) {
     case GL_TEXTURE_2D:
-      g_texture2d = true;
-      return;
+      return &g_texture2d;
     case GL_BLEND:
-      if (g_blend) return;
-      DrawBatch();
-      g_blend = true;
-      break;
+      return &g_blend;
     case GL_DEPTH_TEST:
-      if (g_depthTest) return;
-      DrawBatch();
-      g_depthTest = true;
-      break;
+      return &g_depthTest;
     case GL_CULL_FACE:
-      if (g_cullFace) return;
-      DrawBatch();
-      g_cullFace = true;
-      break;
+      return &g_cullFace;
     case GL_SCISSOR_TEST:
-      DrawBatch();
-      g_scissorTest = true;
-      break;
+      return &g_scissorTest;
     default:
-      DrawBatch();
-      break;
+      return nullptr;
   }
-  SetCapability(capability, true);
 }
 
-void LglDisable(GLenum capability) {
-  switch (capability) {
-    case GL_TEXTURE_2D:
-      g_texture2d = false;
-      return;
-    case GL_BLEND:
-      if (!g_blend) return;
-      DrawBatch();
-      g_blend = false;
-      break;
-    case GL_DEPTH_TEST:
-      if (!g_depthTest) return;
-      DrawBatch();
-      g_depthTest = false;
-      break;
-    case GL_CULL_FACE:
-      if (!g_cullFace) return;
-      DrawBatch();
-      g_cullFace = false;
-      break;
-    case GL_SCISSOR_TEST:
-      DrawBatch();
-      g_scissorTest = false;
-      break;
-    default:
-      DrawBatch();
-      break;
-  }
-  SetCapability(capability, false);
+// Texturing is the layer's own (it picks the program at each primitive);
+// everything else is ES state, changed only when it changes.
+void SetEnabled(GLenum capability, bool on) {
+  bool* flag = TrackedCapability(capability);
+  if (flag != nullptr && *flag == on) return;
+  if (capability != GL_TEXTURE_2D) DrawBatch();
+  if (flag != nullptr) *flag = on;
+  if (capability != GL_TEXTURE_2D) SetCapability(capability, on);
 }
+
+void SetBox(GLint* box, GLint x, GLint y, GLsizei width, GLsizei height) {
+  DrawBatch();
+  box[0] = x;
+  box[1] = y;
+  box[2] = width;
+  box[3] = height;
+}
+
+}  // namespace
+
+void LglEnable(GLenum capability) { SetEnabled(capability, true); }
+
+void LglDisable(GLenum capability) { SetEnabled(capability, false); }
 
 void LglBlendFunc(GLenum source, GLenum destination) {
   if (source == g_blendSource && destination == g_blendDestination) return;
@@ -674,38 +656,19 @@ void LglClearColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha) {
 }
 
 void LglViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
-  DrawBatch();
-  g_viewport[0] = x;
-  g_viewport[1] = y;
-  g_viewport[2] = width;
-  g_viewport[3] = height;
+  SetBox(g_viewport, x, y, width, height);
   glViewport(x, y, width, height);
 }
 
 void LglScissor(GLint x, GLint y, GLsizei width, GLsizei height) {
-  DrawBatch();
-  g_scissor[0] = x;
-  g_scissor[1] = y;
-  g_scissor[2] = width;
-  g_scissor[3] = height;
+  SetBox(g_scissor, x, y, width, height);
   glScissor(x, y, width, height);
 }
 
 GLboolean LglIsEnabled(GLenum capability) {
-  switch (capability) {
-    case GL_TEXTURE_2D:
-      return g_texture2d ? GL_TRUE : GL_FALSE;
-    case GL_BLEND:
-      return g_blend ? GL_TRUE : GL_FALSE;
-    case GL_DEPTH_TEST:
-      return g_depthTest ? GL_TRUE : GL_FALSE;
-    case GL_CULL_FACE:
-      return g_cullFace ? GL_TRUE : GL_FALSE;
-    case GL_SCISSOR_TEST:
-      return g_scissorTest ? GL_TRUE : GL_FALSE;
-    default:
-      return glIsEnabled(capability);
-  }
+  const bool* flag = TrackedCapability(capability);
+  if (flag == nullptr) return glIsEnabled(capability);
+  return *flag ? GL_TRUE : GL_FALSE;
 }
 
 void LglGetIntegerv(GLenum name, GLint* values) {

@@ -131,6 +131,7 @@ struct Api {
   void (*QuadricTexture)(GLUquadric*, GLboolean);
   void (*QuadricOrientation)(GLUquadric*, GLenum);
   void (*Cylinder)(GLUquadric*, GLdouble, GLdouble, GLdouble, GLint, GLint);
+  void (*Finish)();
 };
 
 const Api kMesa = {glEnable,       glDisable,    glBlendFunc,   glClear,      glClearColor,
@@ -138,14 +139,15 @@ const Api kMesa = {glEnable,       glDisable,    glBlendFunc,   glClear,      gl
                    glPopMatrix,    glTranslatef, glRotatef,     glScalef,     glFrustum,
                    glBegin,        glEnd,        glVertex3f,    glTexCoord2f, glColor4f,
                    gluBuild2DMipmaps, gluPerspective, gluLookAt, gluNewQuadric, gluDeleteQuadric,
-                   gluQuadricTexture, gluQuadricOrientation, gluCylinder};
+                   gluQuadricTexture, gluQuadricOrientation, gluCylinder, glFinish};
 
 const Api kLayer = {LglEnable,       LglDisable,    LglBlendFunc,   LglClear,      LglClearColor,
                     LglBindTexture,  LglGenTextures, LglMatrixMode, LglLoadIdentity, LglPushMatrix,
                     LglPopMatrix,    LglTranslatef, LglRotatef,     LglScalef,     LglFrustum,
                     LglBegin,        LglEnd,        LglVertex3f,    LglTexCoord2f, LglColor4f,
                     LgluBuild2DMipmaps, LgluPerspective, LgluLookAt, LgluNewQuadric,
-                    LgluDeleteQuadric, LgluQuadricTexture, LgluQuadricOrientation, LgluCylinder};
+                    LgluDeleteQuadric, LgluQuadricTexture, LgluQuadricOrientation, LgluCylinder,
+                    LglFinish};
 
 // Pictures: a 640 x 480 photograph-like one (GLU scales it), a 256 x 256
 // masked sprite, and a 64 x 16 strip.
@@ -384,28 +386,25 @@ Comparison Compare(const std::vector<Rgba>& a, const std::vector<Rgba>& b) {
   return c;
 }
 
+// Draws one picture and reads it back (and writes it as a PNG for a look
+// when LANTERN_LAYER_PNG is set).
+std::vector<Rgba> DrawAndRead(const Api& gl, void (*draw)(const Api&, const Pictures&),
+                              const std::string& name) {
+  draw(gl, LoadPictures(gl));
+  gl.Finish();
+  if (std::getenv("LANTERN_LAYER_PNG")) harness::WriteFramePng("/tmp/layer-" + name + ".png");
+  return harness::ReadFrame();
+}
+
 // Draws with Mesa, then with the layer, in the same context.
-Comparison DrawBothWays(void (*draw)(const Api&, const Pictures&), const char* name) {
+Comparison DrawBothWays(void (*draw)(const Api&, const Pictures&), const std::string& name) {
   glDisable(GL_SCISSOR_TEST);
   glDisable(GL_CULL_FACE);
   glDisable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
-  const Pictures mesaPictures = LoadPictures(kMesa);
-  draw(kMesa, mesaPictures);
-  glFinish();
-  const std::vector<Rgba> mesa = harness::ReadFrame();
-  if (std::getenv("LANTERN_LAYER_PNG")) {
-    harness::WriteFramePng(std::string("/tmp/layer-") + name + "-mesa.png");
-  }
-
+  const std::vector<Rgba> mesa = DrawAndRead(kMesa, draw, name + "-mesa");
   LglContextCreated();
-  const Pictures layerPictures = LoadPictures(kLayer);
-  draw(kLayer, layerPictures);
-  LglFinish();
-  const std::vector<Rgba> layer = harness::ReadFrame();
-  if (std::getenv("LANTERN_LAYER_PNG")) {
-    harness::WriteFramePng(std::string("/tmp/layer-") + name + "-layer.png");
-  }
+  const std::vector<Rgba> layer = DrawAndRead(kLayer, draw, name + "-layer");
   LeaveLayer();
   return Compare(mesa, layer);
 }
@@ -472,12 +471,7 @@ TEST_F(GlLayerTest, UnseenFramesDrawNothingButKeepTheirState) {
   LglClearColor(1.0f, 0.0f, 0.0f, 1.0f);
   LglClear(GL_COLOR_BUFFER_BIT);
   LglColor4f(0.0f, 1.0f, 0.0f, 1.0f);
-  LglBegin(GL_QUADS);
-  LglVertex3f(-1, -1, 0);
-  LglVertex3f(1, -1, 0);
-  LglVertex3f(1, 1, 0);
-  LglVertex3f(-1, 1, 0);
-  LglEnd();
+  Quad(kLayer, -1, -1, 1, 1, 0);
   LglEnable(GL_BLEND);
   LglBlendFunc(GL_ZERO, GL_ONE);
   LglFinish();
@@ -491,21 +485,11 @@ TEST_F(GlLayerTest, UnseenFramesDrawNothingButKeepTheirState) {
   LglDisable(GL_SCISSOR_TEST);
   EXPECT_EQ(LglIsEnabled(GL_SCISSOR_TEST), GL_FALSE);
   // The blend function set while unseen holds: this quad leaves the frame as it is.
-  LglBegin(GL_QUADS);
-  LglVertex3f(-1, -1, 0);
-  LglVertex3f(1, -1, 0);
-  LglVertex3f(1, 1, 0);
-  LglVertex3f(-1, 1, 0);
-  LglEnd();
+  Quad(kLayer, -1, -1, 1, 1, 0);
   LglFinish();
   EXPECT_EQ(harness::ReadPixel(320, 240).b, 255);
   LglBlendFunc(GL_ONE, GL_ZERO);
-  LglBegin(GL_QUADS);
-  LglVertex3f(-1, -1, 0);
-  LglVertex3f(1, -1, 0);
-  LglVertex3f(1, 1, 0);
-  LglVertex3f(-1, 1, 0);
-  LglEnd();
+  Quad(kLayer, -1, -1, 1, 1, 0);
   LglFinish();
   EXPECT_EQ(harness::ReadPixel(320, 240).g, 255);
   LglDisable(GL_BLEND);
