@@ -19,8 +19,29 @@ import {
   regionMeans,
   serve,
   site,
+  songRow,
   waitUntil,
 } from "./support.mjs";
+
+// The song plays 31 orders of 64 rows in 238.1 s (openmpt123 --info):
+// 8.33 rows a second. Over a stretch of wall-clock time the position shown
+// must advance at that pace, within this factor either way.
+const ROWS_PER_SECOND = (31 * 64) / 238.1;
+const PACE_MARGIN = 1.5;
+
+async function rowsPerSecond(page, milliseconds) {
+  const a = await page.evaluate(() => [window.lantern.position(), performance.now()]);
+  await page.waitForTimeout(milliseconds);
+  const b = await page.evaluate(() => [window.lantern.position(), performance.now()]);
+  return ((songRow(b[0]) - songRow(a[0])) * 1000) / (b[1] - a[1]);
+}
+
+function assertPace(pace) {
+  assert.ok(
+    pace > ROWS_PER_SECOND / PACE_MARGIN && pace < ROWS_PER_SECOND * PACE_MARGIN,
+    `the music position moves ${pace.toFixed(2)} rows a second`
+  );
+}
 
 // Region means (4 x 4 cells of 160 x 120) of the browser's frame and the
 // best-matching capture frame of the same music rows differ by at most this
@@ -66,6 +87,8 @@ test("the start question is the page's own box; No plays in the page at 640 by 4
     await running(page);
     const state = await lantern(page);
     assert.equal(state.audio, "web audio");
+    // The position heard moves with the music.
+    assertPace(await rowsPerSecond(page, 3000));
     assert.deepEqual(state.findings, []);
     assert.equal(await page.evaluate(() => document.fullscreenElement), null);
     const box = await page.locator("#canvas").boundingBox();
@@ -92,6 +115,24 @@ test("?fullscreen=no answers the question; two screenshots a second apart differ
     assert.deepEqual(errorsIn(messages), []);
   } finally {
     await page.close();
+  }
+});
+
+test("when the browser refuses sound the silent real-time clock runs, and the page says why", async () => {
+  const quiet = await launchChromium([], false);
+  try {
+    const { page, messages } = await openPage(quiet, `${server.url}?fullscreen=no`);
+    await running(page, 10);
+    const state = await lantern(page);
+    assert.equal(state.audio, "silent");
+    assert.ok(
+      state.findings.some((line) => /^lantern: no audio device \(.*\); the music plays silently$/.test(line)),
+      JSON.stringify(state.findings)
+    );
+    assertPace(await rowsPerSecond(page, 3000));
+    assert.deepEqual(errorsIn(messages), []);
+  } finally {
+    await quiet.close();
   }
 });
 

@@ -44,8 +44,9 @@ export function serve(root) {
 }
 
 // Headless Chromium with WebGL on SwiftShader, on a closed network, and
-// sound allowed without a gesture (so that ?fullscreen=no stands in for it).
-export function launchChromium(extraArgs = []) {
+// sound allowed without a gesture (so that ?fullscreen=no stands in for
+// it) unless soundWithoutGesture is false.
+export function launchChromium(extraArgs = [], soundWithoutGesture = true) {
   return chromium.launch({
     executablePath: "/usr/bin/chromium",
     headless: true,
@@ -59,7 +60,7 @@ export function launchChromium(extraArgs = []) {
       "--disable-background-networking",
       "--disable-component-update",
       "--disable-sync",
-      "--autoplay-policy=no-user-gesture-required",
+      soundWithoutGesture ? "--autoplay-policy=no-user-gesture-required" : "--autoplay-policy=document-user-activation-required",
       ...extraArgs,
     ],
   });
@@ -90,6 +91,11 @@ export function lantern(page) {
     startMs: window.lantern.startMs,
     exitCode: window.lantern.exitCode,
   }));
+}
+
+// Rows of the song from its start to a position (every pattern has 64).
+export function songRow(position) {
+  return position[0] * 64 + position[1];
 }
 
 export const WIDTH = 640;
