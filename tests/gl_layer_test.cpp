@@ -4,8 +4,10 @@
 // Mesa's own fixed-function pipeline, pixel by pixel.
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -494,6 +496,52 @@ TEST_F(GlLayerTest, UnseenFramesDrawNothingButKeepTheirState) {
   EXPECT_EQ(harness::ReadPixel(320, 240).g, 255);
   LglDisable(GL_BLEND);
   LeaveLayer();
+}
+
+// The layer in a real OpenGL ES 2.0 context (EGL, as a GL-ES-only device
+// has it), against Mesa's fixed function in a desktop context.
+TEST(GlLayerEsTest, SceneInAnEs2ContextMatchesMesasFixedFunction) {
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+  SDL_GL_ResetAttributes();
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+  SDL_Window* window =
+      SDL_CreateWindow("lantern es test", 0, 0, 640, 480, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  ASSERT_NE(window, nullptr) << SDL_GetError();
+  SDL_GLContext context = SDL_GL_CreateContext(window);
+  ASSERT_NE(context, nullptr) << SDL_GetError();
+  ASSERT_EQ(SDL_GL_MakeCurrent(window, context), 0);
+  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  ASSERT_NE(version, nullptr);
+  // An ES 2.0 request may give a later, compatible ES version.
+  EXPECT_EQ(std::string(version).rfind("OpenGL ES ", 0), 0u) << version;
+
+  LglContextCreated();
+  LglViewport(0, 0, 640, 480);
+  DrawScene(kLayer, LoadPictures(kLayer));
+  std::vector<Rgba> bottomUp(640 * 480);
+  LglReadPixels(0, 0, 640, 480, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+  LglContextDestroyed();
+  SDL_GL_MakeCurrent(window, nullptr);
+  SDL_GL_DeleteContext(context);
+  SDL_DestroyWindow(window);
+  SDL_GL_ResetAttributes();
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  std::vector<Rgba> layer(640 * 480);
+  for (int y = 0; y < 480; ++y) std::copy_n(&bottomUp[(479 - y) * 640], 640, &layer[y * 640]);
+
+  ASSERT_TRUE(harness::StartGl());
+  DrawScene(kMesa, LoadPictures(kMesa));
+  glFinish();
+  const std::vector<Rgba> mesa = harness::ReadFrame();
+  harness::StopGl();
+
+  const Comparison c = Compare(mesa, layer);
+  EXPECT_LT(c.meanDifference, 0.25);
+  EXPECT_LT(c.farFraction, 0.001);
 }
 
 }  // namespace
