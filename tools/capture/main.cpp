@@ -19,6 +19,7 @@
 #include "render/render_state.h"
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
+#include "timeline/skip_ahead.h"
 #include "tools/capture/music.h"
 #include "tools/capture/video_pipe.h"
 #include "tools/capture/virtual_clock.h"
@@ -337,32 +338,29 @@ int Run(const Options& options) {
   bool failed = false;
   // Frames drawn after the song ended without the show ending: a second's worth is the limit.
   int64_t framesAfterSong = 0;
-  Position position = music.position();  // before any sample: the song's start
   int64_t k = 0;
-  // Frames that nobody looks at (before the range, or between the contact
-  // sheet's pictures) are drawn for their effect on the scenes' state only:
-  // a 1-pixel viewport and scissor make them nearly free to rasterise.
-  // Nothing carries between frames in the framebuffer (every scene clears
-  // it), and no scene sets the viewport or the scissor.
+  // The frames before the range are the skip-ahead's: simulated from the
+  // show's start, drawn through a 1-pixel viewport for their effect on the
+  // scenes' state only, their music rendered and dropped. (--stats times
+  // every frame, so it draws them all in full.)
+  if (!options.stats) SkipAheadTo(music.song(), options.rate, options.from, 0.0f, &k);
+  Position position = music.position();
+  // Frames nobody looks at within the range (between the contact sheet's
+  // pictures) go through the same 1-pixel viewport.
   bool fastForward = false;
   for (;; ++k) {
     const bool inRange = options.from <= position && position <= options.to;
     const bool sheetFrame = !sheetPath.empty() && position.row >= 32 && !sheet.Has(position.order);
     const bool drawn = options.stats || (inRange && (!outDir.empty() || !video.empty() || sheetFrame));
     if (!drawn && !fastForward) {
-      glViewport(0, 0, 1, 1);
-      glScissor(0, 0, 1, 1);
-      glEnable(GL_SCISSOR_TEST);
+      BeginUnseenFrames();
       fastForward = true;
     } else if (drawn && fastForward) {
-      glViewport(0, 0, width, height);
-      glDisable(GL_SCISSOR_TEST);
+      EndUnseenFrames();
       fastForward = false;
     }
     const int64_t ticks = capture::TicksAt(options.rate, k);
-    g_order.store(position.order, std::memory_order_relaxed);
-    g_row.store(position.row, std::memory_order_relaxed);
-    g_ticks.store(static_cast<float>(ticks), std::memory_order_relaxed);
+    SetSimulatedClock(position, static_cast<float>(ticks));
 
     const auto start = std::chrono::steady_clock::now();
     const bool goOn = DrawFrame();
