@@ -326,19 +326,31 @@ void FreeMusic(uint32_t handle) {
   g_tracks[index].markCount = 0;
 }
 
-void PlayMusic(uint32_t handle) {
+void PlayMusic(uint32_t handle) { PlayMusicFrom(handle, 0, 0); }
+
+void PlayMusicFrom(uint32_t handle, int order, int row) {
   std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
   int index = FindSlot(handle);
   if (index < 0) return;
   ModuleSlot& slot = g_slots[index];
   openmpt_module_set_position_seconds(slot.module, 0.0);
+  if (order != 0 || row != 0) {
+    // Samples started before that row sound on from where they stand.
+    openmpt_module_ctl_set_text(slot.module, "seek.sync_samples", "1");
+    openmpt_module_set_position_order_row(slot.module, order, row);
+    if (openmpt_module_get_current_order(slot.module) != order ||
+        openmpt_module_get_current_row(slot.module) != row) {
+      openmpt_module_set_position_seconds(slot.module, 0.0);
+    }
+  }
+  const uint32_t start = PositionWord(slot.module);
   slot.playing = true;
   slot.ended = false;
   std::lock_guard<std::mutex> lock(g_positionMutex);
   PositionTrack& track = g_tracks[index];
   track.playing = true;
   track.playStartFrame = g_renderedFrames;
-  track.startPosition = PositionWord(slot.module);
+  track.startPosition = start;
   track.markCount = 0;
   track.markHead = 0;
 }

@@ -25,6 +25,8 @@ void PrintUsage() {
       "\n"
       "Environment:\n"
       "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n"
+      "  LANTERN_FROM=ORDER[:ROW]   start at that music position, every scene as if\n"
+      "                             the show had played up to it\n"
       "  LANTERN_TIMING=1           print the time from start to the first frame\n");
 }
 
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
   std::atexit(StopThreads);
   StartTimingFromEnvironment();
   ReadFullscreenAnswerFromEnvironment();
+  ReadStartPositionFromEnvironment();
   ChangeToDataDirectory();
   const int exitCode = RunDemo();
   StopThreads();
