@@ -15,13 +15,14 @@ void PrintUsage() {
   std::printf(
       "lantern: a real-time audiovisual demo in a 640x480 OpenGL window.\n"
       "\n"
-      "Usage: lantern\n"
+      "Usage: lantern [--help | --version]\n"
       "\n"
       "At start a box asks whether to run full screen. Keys: Escape quits,\n"
       "F1 switches between full screen and a window and restarts the show.\n"
       "The data files (TRK-MAIN.mo3 and the .tga and .3d files) are read from\n"
-      "the working directory, else from the program's directory or its data/\n"
-      "folder.\n"
+      "the working directory, else from the program's directory, its data/\n"
+      "folder, or the installed ../share/lantern or ../share/games/lantern\n"
+      "beside the program's folder.\n"
       "\n"
       "Environment:\n"
       "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n"
@@ -43,6 +44,10 @@ void StopThreads() {
 int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     PrintUsage();
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("lantern %s\n", LANTERN_VERSION);
     return 0;
   }
   std::atexit(StopThreads);
