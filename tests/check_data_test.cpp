@@ -18,10 +18,13 @@
 
 #include "tests/support/gl_harness.h"
 #include "tests/support/test_module.h"
+#include "tests/support/text_lines.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using harness::Lines;
 
 const std::string kCapture = std::string(LANTERN_BUILD_DIR) + "/lantern-capture";
 
@@ -34,18 +37,6 @@ struct Result {
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 void Put16(std::vector<uint8_t>* out, int value) {

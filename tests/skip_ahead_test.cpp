@@ -26,6 +26,7 @@
 #include "shell/main_loop.h"
 #include "tests/support/gl_harness.h"
 #include "tests/support/test_module.h"
+#include "tests/support/text_lines.h"
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
 #include "timeline/skip_ahead.h"
@@ -34,24 +35,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using harness::Lines;
+
 void NoMusic() {}
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-// The frame at which a walk of the show's song at the skip's rate first
-// stands at or after target, and the position there.
-int64_t FirstFrameAt(const ShowPosition& target, ShowPosition* position) {
-  std::ifstream in(std::string(LANTERN_DATA_DIR) + "/TRK-MAIN.mo3", std::ios::binary);
+// The frame at which a walk of a song (the show's by default) at the
+// skip's rate first stands at or after target, and the position there.
+int64_t FirstFrameAt(const ShowPosition& target, ShowPosition* position,
+                     const std::string& path = std::string(LANTERN_DATA_DIR) + "/TRK-MAIN.mo3") {
+  std::ifstream in(path, std::ios::binary);
   const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   openmpt_module* module = openmpt_module_create_from_memory2(bytes.data(), bytes.size(), nullptr, nullptr,
                                                               nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -179,7 +171,7 @@ TEST_F(SkipAheadTest, StartAtOrder12IsTheCapturesFrameAndTheMusicGoesOnFromThere
 
 // Positions the music never stands at before the show ends: one line each,
 // the show starts from its beginning, and no frame was simulated (so every
-// scene is as the program starts it).
+// scene is as the program starts it). Then one that a short song reaches.
 TEST_F(SkipAheadTest, UnreachedPositionsStartFromTheBeginningUntouched) {
   g_startFrom = {31, 0};
   std::vector<std::string> lines = Lines(Start());
@@ -204,6 +196,21 @@ TEST_F(SkipAheadTest, UnreachedPositionsStartFromTheBeginningUntouched) {
   EXPECT_NE(lines[0].find("order 20, row 0: the music ends before it"), std::string::npos) << lines[0];
   EXPECT_EQ(g_order.load(), 0);
   EXPECT_EQ(g_prevTicks, 0.0f);
+
+  // A position that short song reaches (after 0.16 s): a few frames are
+  // simulated, the last of them in order 0, their ticks counted on from
+  // those the clock thread had counted (as after F1).
+  StopClockThread();
+  g_running.store(1);
+  const float base = g_ticks.load();
+  g_startFrom = {1, 0};
+  EXPECT_EQ(Start(), "");
+  ShowPosition reached{};
+  const int64_t frame = FirstFrameAt({1, 0}, &reached, "TRK-MAIN.mo3");
+  EXPECT_GT(frame, 5);
+  EXPECT_EQ(reached.order, 1);
+  EXPECT_EQ(g_scene, 0);
+  EXPECT_EQ(g_prevTicks, base + static_cast<float>(TicksAtFrame(kSkipFrameRate, frame - 1)));
 }
 
 // LANTERN_FROM's values: ORDER or ORDER:ROW; anything else gets one line
