@@ -173,12 +173,18 @@ TEST_F(SkipAheadTest, StartAtOrder12IsTheCapturesFrameAndTheMusicGoesOnFromThere
 // the show starts from its beginning, and no frame was simulated (so every
 // scene is as the program starts it). Then one that a short song reaches.
 TEST_F(SkipAheadTest, UnreachedPositionsStartFromTheBeginningUntouched) {
-  g_startFrom = {31, 0};
+  g_startFrom = {30, 63};  // the end itself
   std::vector<std::string> lines = Lines(Start());
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0],
-            "lantern: cannot start the show at order 31, row 0: the show ends at order 30, row 63 before it; it "
-            "starts from the beginning");
+            "lantern: cannot start the show at order 30, row 63: the show ends at order 30, row 63, before it or "
+            "there; it starts from the beginning");
+  StopClockThread();
+  g_running.store(1);
+  g_startFrom = {31, 0};
+  lines = Lines(Start());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("at order 31, row 0: the show ends"), std::string::npos) << lines[0];
   EXPECT_EQ(g_startFrom.order, 0);
   EXPECT_EQ(g_order.load(), 0);
   EXPECT_EQ(g_scene, 0);

@@ -59,10 +59,10 @@ SkipOutcome Walk(SilentSong* song, const FrameRate& rate, const ShowPosition& ta
   SkipOutcome outcome = kSkipReached;
   for (int64_t k = *frame;; ++k) {
     const ShowPosition now = song->position;
-    if (target <= now) {
-      outcome = kSkipReached;
-    } else if (EndsShow(now)) {
+    if (EndsShow(now)) {
       outcome = kSkipShowEnds;
+    } else if (target <= now) {
+      outcome = kSkipReached;
     } else if (song->ended) {
       outcome = kSkipSongEnds;
     } else {
@@ -208,7 +208,7 @@ const char* SkipOutcomeText(SkipOutcome outcome) {
     case kSkipReached:
       return "reached";
     case kSkipShowEnds:
-      return "the show ends at order 30, row 63 before it";
+      return "the show ends at order 30, row 63, before it or there";
     case kSkipSongEnds:
       return "the music ends before it";
     case kSkipNoMusic:

@@ -101,14 +101,14 @@ void EndUnseenFrames();
 // How a walk towards a position stopped.
 enum SkipOutcome {
   kSkipReached,   // the next frame stands at or after the target
-  kSkipShowEnds,  // the next frame would end the show, before the target
+  kSkipShowEnds,  // the next frame would end the show (at or before the target)
   kSkipSongEnds,  // the song ended before the target and the end of the show
   kSkipNoMusic,   // the module could not be read or played
 };
 
 // Walks the song frame by frame from frame *frame while the position lies
-// before target, without drawing; stops at the first frame at or after the
-// target, or one that would end the show, or when the song has ended.
+// before target, without drawing; stops at the first frame that would end
+// the show, or stands at or after the target, or when the song has ended.
 // *frame is then that frame's number and song->position its position.
 SkipOutcome WalkSongTo(SilentSong* song, const FrameRate& rate, const ShowPosition& target,
                        int64_t* frame);
@@ -128,5 +128,5 @@ SkipOutcome SkipAheadTo(SilentSong* song, const FrameRate& rate, const ShowPosit
 SkipOutcome SkipShowTo(const char* moduleFile, const ShowPosition& target, ShowPosition* reached);
 
 // Why a skip did not reach its target, in words, for one-line messages:
-// "the show ends at order 30, row 63 before it", and so on.
+// "the show ends at order 30, row 63, before it or there", and so on.
 const char* SkipOutcomeText(SkipOutcome outcome);
