@@ -18,9 +18,6 @@ async function framesPerSecond(browser, url, query) {
   const { page } = await openPage(browser, `${url}?fullscreen=no${query}`);
   try {
     await waitUntil(page, () => window.lantern.state === "running" && window.lantern.frames() > 5, null, 60000);
-    if (query.includes("from=") && !(await page.evaluate(() => window.lantern.canStartLater))) {
-      return { fps: NaN, from: null, to: null };
-    }
     await page.waitForTimeout(500);
     const a = await page.evaluate(() => [window.lantern.frames(), performance.now(), window.lantern.position()]);
     await page.waitForTimeout(seconds * 1000);

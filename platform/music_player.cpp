@@ -13,6 +13,8 @@
 #include "platform/audio_output.h"
 #include "platform/system.h"
 
+#include "common/data_report.h"
+
 #include <libopenmpt/libopenmpt.h>
 #include <sys/stat.h>
 
@@ -197,7 +199,7 @@ int FindSlot(uint32_t handle) {
 bool ReadWholeFile(const char* fileName, std::vector<char>* data) {
   FILE* file = std::fopen(fileName, "rb");
   if (file == nullptr) {
-    std::fprintf(stderr, "lantern: cannot open music \"%s\"\n", fileName);
+    ReportDataFinding("cannot open music \"%s\"", fileName);
     return false;
   }
   // A directory opens too, and may claim any size: only a plain file is read.
@@ -212,9 +214,9 @@ bool ReadWholeFile(const char* fileName, std::vector<char>* data) {
   }
   std::fclose(file);
   if (!ok) {
-    std::fprintf(stderr, "lantern: cannot read music \"%s\"\n", fileName);
+    ReportDataFinding("cannot read music \"%s\"", fileName);
   } else if (size == 0) {
-    std::fprintf(stderr, "lantern: music \"%s\" is empty\n", fileName);
+    ReportDataFinding("music \"%s\" is empty", fileName);
     ok = false;
   }
   return ok;
@@ -300,7 +302,7 @@ uint32_t LoadMusicFile(const char* fileName) {
       data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
       nullptr, nullptr, nullptr, nullptr);
   if (module == nullptr) {
-    std::fprintf(stderr, "lantern: music \"%s\" is not a module libopenmpt can play\n", fileName);
+    ReportDataFinding("music \"%s\" is not a module libopenmpt can play", fileName);
     return 0;
   }
   openmpt_module_set_repeat_count(module, 0);
@@ -341,19 +343,31 @@ void FreeMusic(uint32_t handle) {
   g_tracks[index].markCount = 0;
 }
 
-void PlayMusic(uint32_t handle) {
+void PlayMusic(uint32_t handle) { PlayMusicFrom(handle, 0, 0); }
+
+void PlayMusicFrom(uint32_t handle, int order, int row) {
   std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
   int index = FindSlot(handle);
   if (index < 0) return;
   ModuleSlot& slot = g_slots[index];
   openmpt_module_set_position_seconds(slot.module, 0.0);
+  if (order != 0 || row != 0) {
+    // Samples started before that row sound on from where they stand.
+    openmpt_module_ctl_set_text(slot.module, "seek.sync_samples", "1");
+    openmpt_module_set_position_order_row(slot.module, order, row);
+    if (openmpt_module_get_current_order(slot.module) != order ||
+        openmpt_module_get_current_row(slot.module) != row) {
+      openmpt_module_set_position_seconds(slot.module, 0.0);
+    }
+  }
+  const uint32_t start = PositionWord(slot.module);
   slot.playing = true;
   slot.ended = false;
   std::lock_guard<std::mutex> lock(g_positionMutex);
   PositionTrack& track = g_tracks[index];
   track.playing = true;
   track.playStartFrame = g_renderedFrames;
-  track.startPosition = PositionWord(slot.module);
+  track.startPosition = start;
   track.markCount = 0;
   track.markHead = 0;
 }

@@ -30,6 +30,13 @@ void FreeMusic(uint32_t handle);
 // Plays the module from its beginning, once.
 void PlayMusic(uint32_t handle);
 
+// Plays the module once from the start of the given row of the given order;
+// notes struck earlier that still sound there are picked up where they
+// stand. Until the audio reaches the listener the position reported is that
+// order and row. A position the module does not have plays it from its
+// beginning.
+void PlayMusicFrom(uint32_t handle, int order, int row);
+
 // The position of the audio being heard now: order in the low 16 bits, row
 // in the high 16. Before playback reaches the listener it is the start
 // (order 0, row 0); after the song's last row it stays on that row.

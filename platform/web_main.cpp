@@ -14,16 +14,9 @@
 #include "shell/window.h"
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
+#include "timeline/skip_ahead.h"
 
 #include <cstdio>
-
-// Starting at a music position (from=) needs the shared skip-ahead.
-#if __has_include("timeline/skip_ahead.h")
-#include "timeline/skip_ahead.h"
-#define LANTERN_WEB_CAN_START_LATER 1
-#else
-#define LANTERN_WEB_CAN_START_LATER 0
-#endif
 
 namespace {
 
@@ -78,12 +71,10 @@ EM_BOOL OnAnimationFrame(double, void*) {
   if (g_loadPending) {
     g_loadPending = false;
     LoadAllScenes();
-#if LANTERN_WEB_CAN_START_LATER
     // A start at a later position has set the clock itself, with its own
     // clock stopped (as a clock thread is joined first): the passes count
     // from now, not from before the skip.
     if (ShowPosition{0, 0} < g_startFrom) g_lastPassMs = -1.0;
-#endif
   }
   Pump();
   const int presented = WebPresentedFrames();
@@ -107,7 +98,6 @@ extern "C" {
 // (kAnswerYes or kAnswerNo) and the address's from= value ("" for none).
 EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
   if (from != nullptr && from[0] != '\0') {
-#if LANTERN_WEB_CAN_START_LATER
     ShowPosition position;
     if (ParseShowPosition(from, &position, nullptr)) {
       g_startFrom = position;
@@ -117,10 +107,6 @@ EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
                    "starts from the beginning\n",
                    from);
     }
-#else
-    std::fprintf(stderr, "lantern: this build cannot start at a music position; from=%s is left out\n",
-                 from);
-#endif
   }
   g_presetFullscreenAnswer = answer;
   ChangeToDataDirectory();
@@ -142,8 +128,6 @@ EMSCRIPTEN_KEEPALIVE int lantern_frame_position() { return g_scene * 65536 + g_s
 }  // extern "C"
 
 int main() {
-  EM_ASM({
-    if (Module.lanternReady) Module.lanternReady($0 != 0);
-  }, LANTERN_WEB_CAN_START_LATER);
+  EM_ASM({ if (Module.lanternReady) Module.lanternReady(); });
   return 0;
 }

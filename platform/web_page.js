@@ -34,7 +34,6 @@
     endedMs: null,
     exitCode: null,
     dataFiles: 0,
-    canStartLater: null, // whether from= is honoured
     frames: function () {
       return runtimeReady ? Module._lantern_presented_frames() : 0;
     },
@@ -110,8 +109,7 @@
       });
   }
 
-  Module.lanternReady = function (canStartLater) {
-    lantern.canStartLater = canStartLater;
+  Module.lanternReady = function () {
     runtimeReady = true;
     maybeStart();
   };

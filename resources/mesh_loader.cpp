@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "common/data_report.h"
+
 namespace {
 
 MeshVertex g_chelVertices[kChelVertexCapacity];
@@ -19,7 +21,7 @@ void AddProblem(const char* fileName, const char* text) {
   const size_t used = static_cast<size_t>(g_reportLength);
   if (used >= sizeof g_report) return;
   const int written =
-      used == 0 ? std::snprintf(g_report, sizeof g_report, "lantern: mesh \"%s\" %s", fileName, text)
+      used == 0 ? std::snprintf(g_report, sizeof g_report, "mesh \"%s\" %s", fileName, text)
                 : std::snprintf(g_report + used, sizeof g_report - used, "; %s", text);
   if (written > 0) g_reportLength += written;
 }
@@ -45,7 +47,7 @@ Mesh g_zavodMesh = {0, 0, kZavodVertexCapacity, kZavodFaceCapacity, g_zavodVerti
 void LoadMesh(const char* fileName, Mesh* mesh) {
   FILE* file = std::fopen(fileName, "rb");
   if (file == nullptr) {
-    std::fprintf(stderr, "lantern: cannot open mesh \"%s\"\n", fileName);
+    ReportDataFinding("cannot open mesh \"%s\"", fileName);
     mesh->vertexCount = 0;
     mesh->faceCount = 0;
     return;
@@ -110,5 +112,5 @@ void LoadMesh(const char* fileName, Mesh* mesh) {
     AddProblem(fileName, text);
   }
   if (shortFile) AddProblem(fileName, "is shorter than its counts say");
-  if (g_reportLength > 0) std::fprintf(stderr, "%s\n", g_report);
+  if (g_reportLength > 0) ReportDataFinding("%s", g_report);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/data_report.h"
 #include "render/render_state.h"
 
 namespace {
@@ -65,13 +66,13 @@ ReadResult ReadPixels(const char* fileName, unsigned char* dest, int width, int 
 void ReportDamage(const char* kind, const char* fileName, const ReadResult& result, int width,
                   int height, const char* depth) {
   if (result.wrongHeader && result.shortFile) {
-    std::fprintf(stderr, "lantern: %s \"%s\" is not a %d by %d %s Targa and is shorter than its size\n",
-                 kind, fileName, width, height, depth);
+    ReportDataFinding("%s \"%s\" is not a %d by %d %s Targa and is shorter than its size",
+                      kind, fileName, width, height, depth);
   } else if (result.wrongHeader) {
-    std::fprintf(stderr, "lantern: %s \"%s\" is not a %d by %d %s Targa; its pixels are read as one\n",
-                 kind, fileName, width, height, depth);
+    ReportDataFinding("%s \"%s\" is not a %d by %d %s Targa; its pixels are read as one",
+                      kind, fileName, width, height, depth);
   } else if (result.shortFile) {
-    std::fprintf(stderr, "lantern: %s \"%s\" is shorter than its size\n", kind, fileName);
+    ReportDataFinding("%s \"%s\" is shorter than its size", kind, fileName);
   }
 }
 
@@ -80,7 +81,7 @@ void ReportDamage(const char* kind, const char* fileName, const ReadResult& resu
 bool ReadColor(const char* fileName, int width, int height, bool report) {
   const ReadResult result = ReadPixels(fileName, g_stageColor, width, height, false);
   if (result.missing) {
-    if (report) std::fprintf(stderr, "lantern: cannot open picture \"%s\"\n", fileName);
+    if (report) ReportDataFinding("cannot open picture \"%s\"", fileName);
     return false;
   }
   if (report) ReportDamage("picture", fileName, result, width, height, "24-bit");
@@ -91,7 +92,7 @@ bool ReadColor(const char* fileName, int width, int height, bool report) {
 bool ReadMask(const char* maskName, int width, int height) {
   const ReadResult result = ReadPixels(maskName, g_stageMask, width, height, true);
   if (result.missing) {
-    std::fprintf(stderr, "lantern: cannot open mask \"%s\"\n", maskName);
+    ReportDataFinding("cannot open mask \"%s\"", maskName);
     return false;
   }
   ReportDamage("mask", maskName, result, width, height, "8-bit grey");
@@ -121,8 +122,8 @@ void Upload(GLuint name, int width, int height) {
 
 bool SizeFits(const char* fileName, int width, int height, int maxPixels) {
   if (width > 0 && height > 0 && width <= maxPixels / height) return true;
-  std::fprintf(stderr, "lantern: picture \"%s\" of %d by %d is not a size the loader holds\n",
-               fileName, width, height);
+  ReportDataFinding("picture \"%s\" of %d by %d is not a size the loader holds",
+                    fileName, width, height);
   return false;
 }
 
@@ -130,7 +131,7 @@ bool SizeFits(const char* fileName, int width, int height, int maxPixels) {
 
 void LoadTexture(int maskFlag, const char* fileName, int width, int height, int slot) {
   if (slot < 0 || slot >= kTextureSlots) {
-    std::fprintf(stderr, "lantern: picture \"%s\" names slot %d, which does not exist\n", fileName, slot);
+    ReportDataFinding("picture \"%s\" names slot %d, which does not exist", fileName, slot);
     return;
   }
   const bool masked = maskFlag == 1;
@@ -139,7 +140,7 @@ void LoadTexture(int maskFlag, const char* fileName, int width, int height, int 
   if (masked) {
     const int length = std::snprintf(maskName, sizeof maskName, "mask-%s", fileName);
     if (length < 0 || length >= kNameSize) {
-      std::fprintf(stderr, "lantern: picture name \"%s\" is too long for its mask name\n", fileName);
+      ReportDataFinding("picture name \"%s\" is too long for its mask name", fileName);
       return;
     }
   }
@@ -164,12 +165,12 @@ void LoadTextureFrames(int frameCount, const char* fileName, int width, int heig
     names = g_frameTexturesC;
     entries = kFrameTexturesC;
   } else {
-    std::fprintf(stderr, "lantern: animation \"%s\" names table %d, which does not exist\n", fileName, table);
+    ReportDataFinding("animation \"%s\" names table %d, which does not exist", fileName, table);
     return;
   }
   if (frameCount > entries) {
-    std::fprintf(stderr, "lantern: animation \"%s\" has %d frames, its table holds %d\n", fileName,
-                 frameCount, entries);
+    ReportDataFinding("animation \"%s\" has %d frames, its table holds %d", fileName,
+                      frameCount, entries);
     frameCount = entries;
   }
   if (!SizeFits(fileName, width, height, kMaxMaskPixels)) return;
@@ -181,7 +182,7 @@ void LoadTextureFrames(int frameCount, const char* fileName, int width, int heig
   if (frameCount > 0) {
     const int length = std::snprintf(maskName, sizeof maskName, "mask%d-%s", frameCount - 1, fileName);
     if (length < 0 || length >= kNameSize) {
-      std::fprintf(stderr, "lantern: picture name \"%s\" is too long for its mask name\n", fileName);
+      ReportDataFinding("picture name \"%s\" is too long for its mask name", fileName);
       return;
     }
   }

@@ -71,11 +71,12 @@ if [[ " $passes " == *" asan "* ]]; then
   cmake --build "$asan" -j "$jobs"
   stage_done
 
-  # The whole-show captures (minutes each under the sanitizer) and the
-  # scripts run in the normal pass; here every other test does.
+  # The whole-show captures (minutes each under the sanitizer), the live
+  # start at order 12 compared with a capture (40 s under the sanitizer) and
+  # the scripts run in the normal pass; here every other test does.
   stage "AddressSanitizer + UndefinedBehaviorSanitizer: ctest"
   if ! (cd "$asan" && ctest -j "$jobs" --timeout 900 --output-on-failure \
-        -E "${LANTERN_ASAN_EXCLUDE:-^script\\.|^Capture}"); then
+        -E "${LANTERN_ASAN_EXCLUDE:-^script\\.|^Capture|^SkipAheadTest\\.StartAtOrder12}"); then
     status=1
   fi
   stage_done

@@ -18,6 +18,7 @@ lantern_packages_test=(
   xvfb xdotool x11-utils xauth
   openmpt123 sox imagemagick bc time
   clang libclang-rt-14-dev
+  dpkg-dev lintian desktop-file-utils man-db
 )
 
 lantern_install() {

@@ -15,16 +15,19 @@ void PrintUsage() {
   std::printf(
       "lantern: a real-time audiovisual demo in a 640x480 OpenGL window.\n"
       "\n"
-      "Usage: lantern\n"
+      "Usage: lantern [--help | --version]\n"
       "\n"
       "At start a box asks whether to run full screen. Keys: Escape quits,\n"
       "F1 switches between full screen and a window and restarts the show.\n"
       "The data files (TRK-MAIN.mo3 and the .tga and .3d files) are read from\n"
-      "the working directory, else from the program's directory or its data/\n"
-      "folder.\n"
+      "the working directory, else from the program's directory, its data/\n"
+      "folder, or the installed ../share/lantern or ../share/games/lantern\n"
+      "beside the program's folder.\n"
       "\n"
       "Environment:\n"
       "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n"
+      "  LANTERN_FROM=ORDER[:ROW]   start at that music position, every scene as if\n"
+      "                             the show had played up to it\n"
       "  LANTERN_TIMING=1           print the time from start to the first frame\n");
 }
 
@@ -43,9 +46,14 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 0;
   }
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("lantern %s\n", LANTERN_VERSION);
+    return 0;
+  }
   std::atexit(StopThreads);
   StartTimingFromEnvironment();
   ReadFullscreenAnswerFromEnvironment();
+  ReadStartPositionFromEnvironment();
   ChangeToDataDirectory();
   const int exitCode = RunDemo();
   StopThreads();

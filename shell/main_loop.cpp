@@ -13,6 +13,7 @@
 #include "shell/window.h"
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
+#include "timeline/skip_ahead.h"
 
 int g_presetFullscreenAnswer = 0;
 bool g_reportFirstFrame = false;
@@ -47,6 +48,21 @@ void ReadFullscreenAnswerFromEnvironment() {
   if (value == nullptr) return;
   if (strcasecmp(value, "yes") == 0) g_presetFullscreenAnswer = kAnswerYes;
   if (strcasecmp(value, "no") == 0) g_presetFullscreenAnswer = kAnswerNo;
+}
+
+void ReadStartPositionFromEnvironment() {
+  g_startFrom = {0, 0};
+  const char* value = std::getenv("LANTERN_FROM");
+  if (value == nullptr || value[0] == '\0') return;
+  ShowPosition position;
+  if (!ParseShowPosition(value, &position, nullptr)) {
+    std::fprintf(stderr,
+                 "lantern: LANTERN_FROM=\"%s\" is not ORDER or ORDER:ROW (like 12 or 12:32); the show "
+                 "starts from the beginning\n",
+                 value);
+    return;
+  }
+  g_startFrom = position;
 }
 
 namespace {

@@ -24,6 +24,11 @@ void StartTimingFromEnvironment();
 // any other value, or none, leaves the question to the box.
 void ReadFullscreenAnswerFromEnvironment();
 
+// Reads LANTERN_FROM ("ORDER" or "ORDER:ROW") into g_startFrom; a value
+// that is neither gets one stderr line and leaves the show to start from
+// its beginning.
+void ReadStartPositionFromEnvironment();
+
 // Runs the whole show; returns the exit code: the quit message's code after
 // the window is closed, 0 after Escape or the end of the show,
 // kExitCreationFailed when the window cannot be created. It is BeginDemo,

@@ -2,6 +2,7 @@
 // right Targa layout and size, real content, tiling where textures repeat,
 // identical bytes on every run, and meshes that stand in the last scene's view.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include "platform/gl.h"
 
@@ -368,6 +369,46 @@ TEST(AssetGenerator, TwoRunsWriteIdenticalBytes) {
   for (const Wanted& w : kPictures) expected += w.mask == 1 ? 2 : 1;
   for (const Frames& f : kFrameSets) expected += 1 + static_cast<size_t>(f.count);
   EXPECT_EQ(files, expected) << "the generator writes files nothing opens, or misses some";
+  fs::remove_all(base);
+}
+
+// The program's icon in every hicolor size: a PNG of that size, the same
+// bytes on every run and in the build, transparent corners, an opaque dusk
+// square, and the lantern's glowing glass at its centre.
+TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
+  const std::string tool = std::string(LANTERN_BUILD_DIR) + "/lantern-gen-assets";
+  const fs::path base = fs::temp_directory_path() / ("lantern-icons-" + std::to_string(getpid()));
+  fs::remove_all(base);
+  const std::string a = (base / "a").string(), b = (base / "b").string();
+  ASSERT_EQ(std::system((tool + " --icons " + a).c_str()), 0);
+  ASSERT_EQ(std::system(("LC_ALL=C.UTF-8 TZ=Asia/Tokyo " + tool + " --icons " + b).c_str()), 0);
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const std::string rel = "/hicolor/" + std::to_string(size) + "x" + std::to_string(size) + "/apps/lantern.png";
+    const std::vector<uint8_t> bytes = ReadAll(a + rel);
+    ASSERT_FALSE(bytes.empty()) << rel;
+    EXPECT_EQ(bytes, ReadAll(b + rel)) << rel;
+    EXPECT_EQ(bytes, ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons" + rel)) << rel << " differs from the build's";
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) << rel;
+    image.format = PNG_FORMAT_RGBA;
+    ASSERT_EQ(image.width, static_cast<png_uint_32>(size));
+    ASSERT_EQ(image.height, static_cast<png_uint_32>(size));
+    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr));
+    auto px = [&](double fx, double fy, int c) {
+      const int x = static_cast<int>(fx * size), y = static_cast<int>(fy * size);
+      return static_cast<int>(rgba[(static_cast<size_t>(y) * size + x) * 4 + c]);
+    };
+    EXPECT_EQ(px(0, 0, 3), 0) << rel << ": corner";
+    EXPECT_EQ(px(0.99, 0.99, 3), 0) << rel << ": corner";
+    EXPECT_EQ(px(0.2, 0.15, 3), 255) << rel << ": square";
+    EXPECT_GT(px(0.2, 0.15, 2), px(0.2, 0.15, 0)) << rel << ": dusk blue at the top";
+    // The glass, just below the centre: warm and bright.
+    EXPECT_EQ(px(0.42, 0.62, 3), 255) << rel;
+    EXPECT_GT(px(0.42, 0.62, 0), 200) << rel;
+    EXPECT_GT(px(0.42, 0.62, 0), px(0.42, 0.62, 2)) << rel;
+  }
   fs::remove_all(base);
 }
 

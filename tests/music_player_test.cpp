@@ -4,6 +4,7 @@
 // holds its last row after the end, and is all bits set for failed loads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -146,6 +147,44 @@ TEST_F(MusicPlayerTest, RestartAfterTheEndAndReloadPlayFromTheBeginning) {
   EXPECT_EQ(Order(samples.back().position), 1);
   int index = Order(samples.back().position) * kRows + Row(samples.back().position);
   EXPECT_NEAR(index, samples.back().before / kRowSeconds, 3.5);
+}
+
+// LANTERN_FROM's music start: the heard position is the row asked for at
+// once (before any audio reaches the listener), then follows the song in
+// real time from there; a position the song does not have plays it from
+// its beginning.
+TEST_F(MusicPlayerTest, PlayFromAPositionStartsThereAndGoesOnInTime) {
+  InitMusicOutput(kMusicSampleRate);
+  StartMusicOutput();
+  uint32_t handle = LoadMusicFile("song.xm");
+  ASSERT_NE(handle, 0u);
+  const int startIndex = 1 * kRows + 8;
+  const auto start = std::chrono::steady_clock::now();
+  PlayMusicFrom(handle, 1, 8);
+  EXPECT_EQ(GetMusicPosition(handle), static_cast<uint32_t>(1 | (8 << 16)));
+  auto since = [start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  int previous = startIndex;
+  const int lastIndex = kOrders * kRows - 1;
+  for (double before = since(); before < 0.4; before = since()) {
+    const uint32_t position = GetMusicPosition(handle);
+    const double after = since();
+    const int index = Order(position) * kRows + Row(position);
+    EXPECT_GE(index, previous) << "went back at " << before << " s";
+    EXPECT_GE(index, std::min(lastIndex, startIndex + static_cast<int>(before / kRowSeconds)) - 4)
+        << "behind at " << before << " s";
+    EXPECT_LE(index, std::min(lastIndex, startIndex + static_cast<int>(after / kRowSeconds) + 1))
+        << "ahead at " << after << " s";
+    previous = index;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_GT(previous, startIndex + 5) << "the song did not go on from the row it started at";
+
+  for (const auto& missing : {std::pair<int, int>{7, 0}, std::pair<int, int>{1, 40}}) {
+    PlayMusicFrom(handle, missing.first, missing.second);
+    EXPECT_EQ(GetMusicPosition(handle), 0u) << missing.first << ":" << missing.second;
+  }
 }
 
 TEST_F(MusicPlayerTest, DevicePlaybackPositionFollowsWhatIsHeard) {

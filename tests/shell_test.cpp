@@ -536,6 +536,42 @@ TEST_F(DataDirectoryTest, WorkingDirectoryThenProgramDirectoryThenItsDataFolder)
   EXPECT_EQ(Find(), "");  // the working directory holds the data: stay
 }
 
+// An installed tree: the program in PREFIX/bin or PREFIX/games, the data in
+// PREFIX/share/lantern or (Debian) PREFIX/share/games/lantern, found from
+// wherever the prefix lies; the places beside the program come first.
+TEST_F(DataDirectoryTest, InstalledDataBesideTheProgramsFolderComesAfterTheProgramsOwn) {
+  for (const char* dir : {"prefix", "prefix/games", "prefix/share", "prefix/share/games", "prefix/share/games/lantern",
+                          "prefix/share/lantern"}) {
+    ASSERT_EQ(mkdir((root_ + "/" + dir).c_str(), 0755), 0) << dir;
+  }
+  const std::string program = root_ + "/prefix/games";
+  auto find = [&] {
+    char out[4096];
+    return FindDataDirectory(program.c_str(), out, sizeof out) ? std::string(out) : std::string();
+  };
+  EXPECT_EQ(find(), "");
+  Touch("prefix/share/games/lantern/TRK-MAIN.mo3");
+  EXPECT_EQ(find(), root_ + "/prefix/share/games/lantern");
+  Touch("prefix/share/lantern/loading.tga");
+  EXPECT_EQ(find(), root_ + "/prefix/share/lantern");
+  Touch("prefix/games/loading.tga");
+  EXPECT_EQ(find(), program);
+
+  // The candidates, ".." steps taken out, for the message that lists them.
+  char candidate[4096];
+  const std::vector<std::string> expected = {"/usr/games", "/usr/games/data", "/usr/share/lantern",
+                                             "/usr/share/games/lantern"};
+  for (int n = 0; n < kDataCandidates; ++n) {
+    ASSERT_TRUE(DataCandidate("/usr/games", n, candidate, sizeof candidate));
+    EXPECT_EQ(std::string(candidate), expected[static_cast<size_t>(n)]);
+  }
+  ASSERT_TRUE(DataCandidate("/", 2, candidate, sizeof candidate));
+  EXPECT_EQ(std::string(candidate), "/../share/lantern") << "nothing lies above the root";
+  ASSERT_TRUE(DataCandidate("/opt/x/../lantern/bin", 3, candidate, sizeof candidate));
+  EXPECT_EQ(std::string(candidate), "/opt/lantern/share/games/lantern");
+  EXPECT_FALSE(DataCandidate("/usr/games", 2, candidate, 10)) << "a path that does not fit";
+}
+
 TEST_F(DataDirectoryTest, ADirectoryNamedLikeADataFileDoesNotCount) {
   ASSERT_EQ(mkdir((root_ + "/program/loading.tga").c_str(), 0755), 0);
   EXPECT_FALSE(HoldsDataFiles((root_ + "/program").c_str()));

@@ -3,6 +3,7 @@
 #include "timeline/clock.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform/music_player.h"
@@ -13,6 +14,7 @@ std::atomic<uint32_t> g_music{0};
 std::atomic<int32_t> g_order{0};
 std::atomic<int32_t> g_row{0};
 std::atomic<float> g_ticks{0.0f};
+ShowPosition g_startFrom = {0, 0};
 
 namespace {
 
@@ -38,8 +40,22 @@ void StartMusic() {
   InitMusicOutput(kMusicSampleRate);
   StartMusicOutput();
   FreeMusic(g_music.load(std::memory_order_relaxed));
+  ShowPosition from = {0, 0};
+  if (ShowPosition{0, 0} < g_startFrom) {
+    // The simulated frames set the clock themselves: the clock thread of
+    // an earlier start must not write it meanwhile.
+    JoinClockThread();
+    const SkipOutcome outcome = SkipShowTo("TRK-MAIN.mo3", g_startFrom, &from);
+    if (outcome != kSkipReached) {
+      std::fprintf(stderr, "lantern: cannot start the show at order %d, row %d: %s; it starts from the beginning\n",
+                   static_cast<int>(g_startFrom.order), static_cast<int>(g_startFrom.row),
+                   SkipOutcomeText(outcome));
+      g_startFrom = {0, 0};
+      from = {0, 0};
+    }
+  }
   g_music.store(LoadMusicFile("TRK-MAIN.mo3"), std::memory_order_relaxed);
-  PlayMusic(g_music.load(std::memory_order_relaxed));
+  PlayMusicFrom(g_music.load(std::memory_order_relaxed), from.order, from.row);
   StartClockThread();
 }
 

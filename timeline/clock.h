@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "timeline/skip_ahead.h"
+
 // The clock thread runs while this is not 0. Written by the main thread.
 extern std::atomic<int32_t> g_running;
 // Handle of the loaded module (0: none). Written by the main thread (music start).
@@ -16,11 +18,20 @@ extern std::atomic<int32_t> g_row;
 // Passes of the clock loop (one per 14 ms), never reset. Written by the clock thread.
 extern std::atomic<float> g_ticks;
 
+// Where StartMusic starts the show: {0, 0} from its beginning, or a later
+// order and row (LANTERN_FROM) up to which the show is first simulated,
+// behind the loading screen. Main thread only.
+extern ShowPosition g_startFrom;
+
 // Milliseconds the clock thread sleeps per pass (one tick).
 constexpr int kTickMilliseconds = 14;
 
 // Audio initialisation, loading and playing "TRK-MAIN.mo3" from its
 // beginning, then StartClockThread. Repeated at every window creation.
+// With g_startFrom after the beginning, the show is first simulated up to
+// it (SkipShowTo) and the music plays from the position reached; when the
+// music never stands there before the show ends, one stderr line says so,
+// g_startFrom goes back to the beginning and the show starts there.
 void StartMusic();
 
 // Starts the clock thread; a repeated start leaves exactly one thread writing.

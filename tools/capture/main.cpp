@@ -16,9 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "render/render_state.h"
+#include "shell/data_directory.h"
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
+#include "timeline/skip_ahead.h"
+#include "tools/capture/check_data.h"
 #include "tools/capture/music.h"
 #include "tools/capture/video_pipe.h"
 #include "tools/capture/virtual_clock.h"
@@ -41,9 +45,14 @@ const char* const kUsage =
     "  --from ORDER[:ROW]    first music position written (the show is still\n"
     "                        simulated from its start)\n"
     "  --to ORDER[:ROW]      last music position written (a bare ORDER includes all of it)\n"
-    "  --data DIR            read the show's data from DIR (default: data/ beside this program)\n"
+    "  --data DIR            read the show's data from DIR (default: found beside this\n"
+    "                        program as the live program finds it)\n"
     "  --stats               print each scene's frame time (median, 99th percentile) on stdout\n"
     "  --quiet               no progress bar\n"
+    "  --check-data DIR      check a data set instead of capturing: load every file with\n"
+    "                        the show's loaders and walk the music to its end; exit 0\n"
+    "                        when the set is complete and sound, 1 otherwise\n"
+    "  --version             the version\n"
     "  --help                this text\n"
     "\n"
     "The run ends with the frame that ends the show (order 30, row 63), which is\n"
@@ -54,6 +63,7 @@ struct Options {
   std::string video;
   std::string contactSheet;
   std::string dataDir;
+  std::string checkDir;
   capture::Rate rate;
   int scale = 1;
   Position from{0, 0};
@@ -73,12 +83,16 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-// 0: parsed; 1: --help shown; 2: usage error (already reported).
+// 0: parsed; 1: --help or --version shown; 2: usage error (already reported).
 int ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 1;
+    }
+    if (arg == "--version") {
+      std::printf("lantern-capture %s\n", LANTERN_VERSION);
       return 1;
     }
     if (arg == "--stats") {
@@ -90,7 +104,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
       continue;
     }
     const bool takesValue = arg == "--out" || arg == "--video" || arg == "--contact-sheet" || arg == "--fps" ||
-                            arg == "--scale" || arg == "--from" || arg == "--to" || arg == "--data";
+                            arg == "--scale" || arg == "--from" || arg == "--to" || arg == "--data" ||
+                            arg == "--check-data";
     if (!takesValue) return UsageError("unknown option " + arg);
     if (i + 1 >= argc) return UsageError(arg + " needs a value");
     const std::string value = argv[++i];
@@ -102,6 +117,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->contactSheet = value;
     } else if (arg == "--data") {
       options->dataDir = value;
+    } else if (arg == "--check-data") {
+      options->checkDir = value;
     } else if (arg == "--fps") {
       if (!capture::ParseRate(value, &options->rate)) {
         return UsageError("--fps wants a rate from 0.1 to 1000 like 60, 60000/1001 or 29.97, not " + value);
@@ -127,11 +144,22 @@ int ParseOptions(int argc, char** argv, Options* options) {
   return 0;
 }
 
-std::string DefaultDataDir() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return "data";
-  return (exe.parent_path() / "data").string();
+// The data beside this program, found as the live program finds it (its
+// directory, its data/, the installed share/lantern or share/games/lantern);
+// empty when none holds it, with *looked naming every place tried.
+std::string DefaultDataDir(std::string* looked) {
+  char executable[4096];
+  if (!ExecutableDirectory(executable, sizeof executable)) {
+    *looked = "the program's directory, which cannot be found";
+    return "";
+  }
+  char candidate[4096];
+  for (int n = 0; n < kDataCandidates; ++n) {
+    if (!DataCandidate(executable, n, candidate, sizeof candidate)) continue;
+    if (HoldsDataFiles(candidate)) return candidate;
+    *looked += (looked->empty() ? "" : n + 1 == kDataCandidates ? " or " : ", ") + std::string(candidate);
+  }
+  return "";
 }
 
 std::string Absolute(const std::string& path) {
@@ -234,7 +262,11 @@ double Percentile(std::vector<double> values, double p) {
 }
 
 int Run(const Options& options) {
-  const std::string dataDir = Absolute(options.dataDir.empty() ? DefaultDataDir() : options.dataDir);
+  std::string looked;
+  const std::string dataDir = Absolute(options.dataDir.empty() ? DefaultDataDir(&looked) : options.dataDir);
+  if (dataDir.empty()) {
+    return Fail("no show data in " + looked + " (build the project first, or pass --data DIR)");
+  }
   const std::string outDir = Absolute(options.outDir);
   const std::string video = Absolute(options.video);
   const std::string sheetPath = Absolute(options.contactSheet);
@@ -337,32 +369,29 @@ int Run(const Options& options) {
   bool failed = false;
   // Frames drawn after the song ended without the show ending: a second's worth is the limit.
   int64_t framesAfterSong = 0;
-  Position position = music.position();  // before any sample: the song's start
   int64_t k = 0;
-  // Frames that nobody looks at (before the range, or between the contact
-  // sheet's pictures) are drawn for their effect on the scenes' state only:
-  // a 1-pixel viewport and scissor make them nearly free to rasterise.
-  // Nothing carries between frames in the framebuffer (every scene clears
-  // it), and no scene sets the viewport or the scissor.
+  // The frames before the range are the skip-ahead's: simulated from the
+  // show's start, drawn through a 1-pixel viewport for their effect on the
+  // scenes' state only, their music rendered and dropped. (--stats times
+  // every frame, so it draws them all in full.)
+  if (!options.stats) SkipAheadTo(music.song(), options.rate, options.from, 0.0f, &k);
+  Position position = music.position();
+  // Frames nobody looks at within the range (between the contact sheet's
+  // pictures) go through the same 1-pixel viewport.
   bool fastForward = false;
   for (;; ++k) {
     const bool inRange = options.from <= position && position <= options.to;
     const bool sheetFrame = !sheetPath.empty() && position.row >= 32 && !sheet.Has(position.order);
     const bool drawn = options.stats || (inRange && (!outDir.empty() || !video.empty() || sheetFrame));
     if (!drawn && !fastForward) {
-      glViewport(0, 0, 1, 1);
-      glScissor(0, 0, 1, 1);
-      glEnable(GL_SCISSOR_TEST);
+      BeginUnseenFrames();
       fastForward = true;
     } else if (drawn && fastForward) {
-      glViewport(0, 0, width, height);
-      glDisable(GL_SCISSOR_TEST);
+      EndUnseenFrames();
       fastForward = false;
     }
     const int64_t ticks = capture::TicksAt(options.rate, k);
-    g_order.store(position.order, std::memory_order_relaxed);
-    g_row.store(position.row, std::memory_order_relaxed);
-    g_ticks.store(static_cast<float>(ticks), std::memory_order_relaxed);
+    SetSimulatedClock(position, static_cast<float>(ticks));
 
     const auto start = std::chrono::steady_clock::now();
     const bool goOn = DrawFrame();
@@ -488,6 +517,34 @@ int Run(const Options& options) {
   return 0;
 }
 
+// --check-data: the set loaded headless with the show's loaders; 0 when it
+// is complete and sound, 1 otherwise (each finding already on stderr).
+int RunCheck(const Options& options) {
+  const std::string dir = Absolute(options.checkDir);
+  if (!fs::is_directory(dir)) return Fail("cannot check " + dir + ": it is not a directory");
+  GlContext gl;
+  std::string error;
+  if (!CreateContext(640, 480, &gl, &error)) {
+    DestroyContext(&gl);
+    return Fail("cannot check the data: " + error);
+  }
+  if (chdir(dir.c_str()) != 0) {
+    DestroyContext(&gl);
+    return Fail("cannot enter " + dir);
+  }
+  capture::MusicWalk walk;
+  const int findings = capture::CheckDataSet(&walk);
+  DestroyContext(&gl);
+  if (findings > 0) {
+    std::printf("lantern-capture: %d finding%s in %s\n", findings, findings == 1 ? "" : "s", dir.c_str());
+    return 1;
+  }
+  std::printf("lantern-capture: the data in %s is complete and sound; the music ends the show at order 30, "
+              "row 63 after %.1f s\n",
+              dir.c_str(), walk.endSeconds);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -495,5 +552,6 @@ int main(int argc, char** argv) {
   const int parsed = ParseOptions(argc, argv, &options);
   if (parsed == 1) return 0;
   if (parsed != 0) return parsed;
+  if (!options.checkDir.empty()) return RunCheck(options);
   return Run(options);
 }

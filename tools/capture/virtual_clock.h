@@ -1,6 +1,7 @@
-// The capture's virtual clock: frame k stands at t = k / fps, with exact
-// integer arithmetic for sample counts and ticks, and the parsing of the
-// frame-rate and music-position options.
+// The capture's virtual clock: frame k stands at t = k / fps. The sample
+// and tick arithmetic is the skip-ahead's (timeline/skip_ahead.h), shared
+// with the live program; here are the capture's names for it and the
+// parsing of the frame-rate and music-position options.
 #pragma once
 
 #include <cstdint>
@@ -8,27 +9,25 @@
 #include <limits>
 #include <string>
 
+#include "timeline/skip_ahead.h"
+
 namespace capture {
 
 constexpr int64_t kSampleRate = 44100;
-// The live clock thread counts one tick per 14 ms pass.
-constexpr int64_t kTickMs = 14;
 
 // Frames per second as an exact fraction num / den.
-struct Rate {
-  int64_t num = 60;
-  int64_t den = 1;
-};
+using Rate = FrameRate;
+
+// A music position: order and row, ordered as the song plays them.
+using Position = ShowPosition;
 
 // Samples of music that lie before frame k: floor(k * 44100 * den / num).
 inline int64_t SamplesUpTo(const Rate& rate, int64_t frame) {
-  return frame * kSampleRate * rate.den / rate.num;
+  return SamplesBeforeFrame(rate, kSampleRate, frame);
 }
 
 // Whole 14 ms ticks in t = k / fps: floor(k * 1000 * den / (num * 14)).
-inline int64_t TicksAt(const Rate& rate, int64_t frame) {
-  return frame * 1000 * rate.den / (rate.num * kTickMs);
-}
+inline int64_t TicksAt(const Rate& rate, int64_t frame) { return TicksAtFrame(rate, frame); }
 
 inline double SecondsAt(const Rate& rate, int64_t frame) {
   return static_cast<double>(frame) * static_cast<double>(rate.den) /
@@ -95,34 +94,12 @@ inline bool ParseRate(const std::string& text, Rate* rate) {
   return true;
 }
 
-// A music position: order and row, ordered as the song plays them.
-struct Position {
-  int32_t order = 0;
-  int32_t row = 0;
-};
-
-inline bool operator<(const Position& a, const Position& b) {
-  return a.order < b.order || (a.order == b.order && a.row < b.row);
-}
-inline bool operator<=(const Position& a, const Position& b) { return !(b < a); }
-
 // "ORDER" or "ORDER:ROW". A missing row is 0 for the start of a range and
 // the end of the order for its end (whole order included).
 inline bool ParsePosition(const std::string& text, bool rangeEnd, Position* position) {
-  const size_t colon = text.find(':');
-  int64_t order = 0;
-  int64_t row = 0;
-  if (colon == std::string::npos) {
-    if (!ParseCount(text, &order)) return false;
-    row = rangeEnd ? std::numeric_limits<int32_t>::max() : 0;
-  } else {
-    if (!ParseCount(text.substr(0, colon), &order) || !ParseCount(text.substr(colon + 1), &row)) {
-      return false;
-    }
-  }
-  if (order > 65535 || row > std::numeric_limits<int32_t>::max()) return false;
-  position->order = static_cast<int32_t>(order);
-  position->row = static_cast<int32_t>(row);
+  bool rowGiven = false;
+  if (!ParseShowPosition(text.c_str(), position, &rowGiven)) return false;
+  if (!rowGiven && rangeEnd) position->row = std::numeric_limits<int32_t>::max();
   return true;
 }
 

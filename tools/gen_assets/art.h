@@ -64,6 +64,10 @@ enum Edge : unsigned { kTop = 1, kBottom = 2, kLeft = 4, kRight = 8, kAllEdges =
 // stops. Edges that the screen or another layer cuts are left out.
 void fadeEdges(Picture& p, float margin, unsigned edges = kAllEdges);
 
+// The lantern of "4.tga" (ring, roof, glass, flame, frame, base, no
+// chain), its glass centred on (cx, cy), scaled by s.
+void paintLantern(Picture& p, float cx, float cy, float s);
+
 // Premultiplies colour by coverage, for layers drawn additively (black
 // where nothing should show).
 void premultiply(Picture& p);

@@ -126,23 +126,7 @@ Asset chainLantern() {
     else
       p.paintIn(cx - 4, ly - 12, cx + 4, ly + 12, [=](float x, float y) { return sdBox(x, y, cx, ly, 1.6f, 9.5f, 1.5f); }, iron);
   }
-  p.paintIn(cx - 10, 130, cx + 10, 146, [=](float x, float y) { return std::fabs(sdCircle(x, y, cx, 138, 6)) - 1.8f; }, iron);
-  // Roof, glass with flame, frame and base.
-  p.paint([=](float x, float y) { return sdPolygon(x, y, {cx - 40, 162, cx + 40, 162, cx + 14, 144, cx - 14, 144}); }, iron);
-  p.paint([=](float x, float y) { return sdBox(x, y, cx, 190, 30, 28, 2); }, rgb8(255, 190, 96));
-  p.paintShaded([=](float x, float y) { return sdBox(x, y, cx, 190, 30, 28, 2); }, [=](float x, float y) {
-    const float f = std::exp(-((x - cx) * (x - cx) / 300.0f + (y - 194) * (y - 194) / 500.0f));
-    return mix(rgb8(240, 150, 60), rgb8(255, 246, 210), f);
-  });
-  p.paint([=](float x, float y) { return sdEllipse(x, y, cx, 194, 6, 13); }, rgb8(255, 252, 236));
-  p.paint([=](float x, float y) {
-    float d = std::fabs(sdBox(x, y, cx, 190, 31, 29, 2)) - 2.5f;
-    d = std::min(d, sdBox(x, y, cx, 190, 1.8f, 29, 0));
-    d = std::min(d, sdBox(x, y, cx, 176, 31, 1.5f, 0));
-    return d;
-  }, iron);
-  p.paint([=](float x, float y) { return sdPolygon(x, y, {cx - 36, 218, cx + 36, 218, cx + 22, 230, cx - 22, 230}); }, iron);
-  p.paint([=](float x, float y) { return sdPolygon(x, y, {cx - 6, 230, cx + 6, 230, cx, 244}); }, iron);
+  paintLantern(p, cx, 190, 1);
   // The chain runs on above the screen; the other edges stay clear.
   fadeEdges(p, 6, kBottom | kLeft | kRight);
   return out;
@@ -283,6 +267,36 @@ Asset backdrop() {
 std::vector<AssetDef> duskAssets() {
   return {{"loading.tga", loading}, {"cloud-b.tga", cloudB}, {"2.tga", moon},        {"4.tga", chainLantern},
           {"5.tga", flock},         {"6.tga", branch},       {"rightback.tga", backdrop}};
+}
+
+// The lantern of "4.tga" without its chain: ring, roof, glass with its
+// flame, frame and base, the glass centred on (cx, cy), s pixels per pixel
+// of "4.tga" (whose glass centre is 128, 190). The icons draw it larger.
+void paintLantern(Picture& p, float cx, float cy, float s) {
+  const Rgb iron = rgb8(26, 22, 28);
+  p.paintIn(cx - 10 * s, cy - 60 * s, cx + 10 * s, cy - 44 * s,
+            [=](float x, float y) { return std::fabs(sdCircle(x, y, cx, cy - 52 * s, 6 * s)) - 1.8f * s; }, iron);
+  // Roof, glass with flame, frame and base.
+  p.paint([=](float x, float y) {
+    return sdPolygon(x, y, {cx - 40 * s, cy - 28 * s, cx + 40 * s, cy - 28 * s, cx + 14 * s, cy - 46 * s, cx - 14 * s, cy - 46 * s});
+  }, iron);
+  p.paint([=](float x, float y) { return sdBox(x, y, cx, cy, 30 * s, 28 * s, 2 * s); }, rgb8(255, 190, 96));
+  p.paintShaded([=](float x, float y) { return sdBox(x, y, cx, cy, 30 * s, 28 * s, 2 * s); }, [=](float x, float y) {
+    const float dy = y - (cy + 4 * s);
+    const float f = std::exp(-((x - cx) * (x - cx) / (300.0f * s * s) + dy * dy / (500.0f * s * s)));
+    return mix(rgb8(240, 150, 60), rgb8(255, 246, 210), f);
+  });
+  p.paint([=](float x, float y) { return sdEllipse(x, y, cx, cy + 4 * s, 6 * s, 13 * s); }, rgb8(255, 252, 236));
+  p.paint([=](float x, float y) {
+    float d = std::fabs(sdBox(x, y, cx, cy, 31 * s, 29 * s, 2 * s)) - 2.5f * s;
+    d = std::min(d, sdBox(x, y, cx, cy, 1.8f * s, 29 * s, 0));
+    d = std::min(d, sdBox(x, y, cx, cy - 14 * s, 31 * s, 1.5f * s, 0));
+    return d;
+  }, iron);
+  p.paint([=](float x, float y) {
+    return sdPolygon(x, y, {cx - 36 * s, cy + 28 * s, cx + 36 * s, cy + 28 * s, cx + 22 * s, cy + 40 * s, cx - 22 * s, cy + 40 * s});
+  }, iron);
+  p.paint([=](float x, float y) { return sdPolygon(x, y, {cx - 6 * s, cy + 40 * s, cx + 6 * s, cy + 40 * s, cx, cy + 54 * s}); }, iron);
 }
 
 }  // namespace gen

@@ -10,6 +10,7 @@
 
 #include "tools/gen_assets/art.h"
 #include "tools/gen_assets/contact_sheet.h"
+#include "tools/gen_assets/icons.h"
 #include "tools/gen_assets/meshes.h"
 
 namespace {
@@ -17,6 +18,7 @@ namespace {
 void usage(FILE* to) {
   std::fprintf(to,
                "usage: lantern-gen-assets [--out DIR] [--contact-sheet FILE.png] [--only NAME]... [--list]\n"
+               "       lantern-gen-assets --icons DIR\n"
                "\n"
                "Generates the show's pictures (uncompressed Targa, with their \"mask-\" and\n"
                "numbered frame masks) and the meshes chel.3d and zavod.3d. Everything is\n"
@@ -27,6 +29,8 @@ void usage(FILE* to) {
                "                          with its mask applied, labelled with its file name\n"
                "  --only NAME             generate only this picture or mesh (repeatable)\n"
                "  --list                  print the names of the pictures and meshes and exit\n"
+               "  --icons DIR             write only the program's icon, the lantern of the opening\n"
+               "                          scene, as DIR/hicolor/NxN/apps/lantern.png in the usual sizes\n"
                "  --help                  show this text\n");
 }
 
@@ -40,7 +44,7 @@ bool wanted(const std::vector<std::string>& only, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string out = "data", sheet;
+  std::string out = "data", sheet, icons;
   std::vector<std::string> only;
   bool list = false;
   for (int i = 1; i < argc; ++i) {
@@ -61,6 +65,8 @@ int main(int argc, char** argv) {
       sheet = value("--contact-sheet");
     } else if (arg == "--only") {
       only.push_back(value("--only"));
+    } else if (arg == "--icons") {
+      icons = value("--icons");
     } else if (arg == "--list") {
       list = true;
     } else {
@@ -68,6 +74,13 @@ int main(int argc, char** argv) {
       usage(stderr);
       return 2;
     }
+  }
+  if (!icons.empty()) {
+    if (!gen::writeIcons(icons)) {
+      std::fprintf(stderr, "lantern-gen-assets: could not write the icons into %s\n", icons.c_str());
+      return 1;
+    }
+    return 0;
   }
   const std::vector<gen::AssetDef> defs = gen::allAssets();
   if (list) {
