@@ -34,6 +34,7 @@ while IFS= read -r -d '' file; do
   gz=$((gz + $(gzip -9 -c "$file" | wc -c)))
 done < <(find "$site" -type f -print0)
 wasmGz=$(gzip -9 -c "$site/lantern.wasm" | wc -c)
+wasmRaw=$(stat -c %s "$site/lantern.wasm")
 files=$(find "$site" -type f | wc -l)
 
 # Browser.
@@ -70,11 +71,11 @@ nativeFirstMedian=$(printf '%s\n' "${nativeFirst[@]}" | sort -n | sed -n 2p)
 "$build/lantern-capture" --stats --quiet --to 8 >"$scratch/stats.txt" 2>/dev/null
 nativeFps() { awk -v s="$1" '$1 == s && $3 > 0 { printf "%.0f", 1000 / $3 }' "$scratch/stats.txt"; }
 
-row "Web download: $files files (page, lantern.wasm, script, 116 data files)" \
-  "$(awk "BEGIN{printf \"%.1f\", $raw/1e6}") MB raw, $(awk "BEGIN{printf \"%.1f\", $gz/1e6}") MB gzip -9 (wasm $(awk "BEGIN{printf \"%.2f\", $wasmGz/1e6}") MB)" "< 8 MB compressed"
-row "Web time to first frame, headless Chromium, SwiftShader (page opened to first show frame; answer to first frame)" \
-  "$(web 'r.firstFrameMedianMs.toFixed(0)') ms; $(web 'r.answerToFirstFrameMedianMs.toFixed(0)') ms (median of $(web 'r.firstFrameMs.length')); native on llvmpipe under Xvfb: ${nativeFirstMedian} ms" "–"
-row "Web frames per second, scene 1 / scene 4, paced by the browser (60 Hz)" \
+row "Web download: page, script, lantern.wasm and $((files - 6)) data files" \
+  "$(awk "BEGIN{printf \"%.1f\", $raw/1e6}") MB raw; $(awk "BEGIN{printf \"%.1f\", $gz/1e6}") MB with gzip -9 per file (lantern.wasm $(awk "BEGIN{printf \"%.2f\", $wasmRaw/1e6}") MB, $(awk "BEGIN{printf \"%.2f\", $wasmGz/1e6}") MB gzipped)" "< 8 MB compressed"
+row "Web time to first frame, headless Chromium on SwiftShader: page opened / answer given to first show frame" \
+  "$(web 'r.firstFrameMedianMs.toFixed(0)') ms / $(web 'r.answerToFirstFrameMedianMs.toFixed(0)') ms (median of $(web 'r.firstFrameMs.length')); native program on llvmpipe under Xvfb in the same run: ${nativeFirstMedian} ms" "–"
+row "Web frames per second, scene 1 / scene 4, paced by the browser's 60 Hz animation frames" \
   "$(web 'r.paced.scene1.fps.toFixed(1)') / $(web 'r.paced.scene4.fps.toFixed(1)')" "60"
-row "Web frames per second unpaced, scene 1 / scene 4, beside native llvmpipe drawing unpaced" \
-  "$(web 'r.unpaced.scene1.fps.toFixed(1)') / $(web 'r.unpaced.scene4.fps.toFixed(1)'); native $(nativeFps 1) / $(nativeFps 4)" "–"
+row "Web frames per second unpaced, scene 1 / scene 4, beside native llvmpipe drawing unpaced in the same run" \
+  "$(web 'r.unpaced.scene1.fps.toFixed(0)') / $(web 'r.unpaced.scene4.fps.toFixed(1)'); native $(nativeFps 1) / $(nativeFps 4)" "–"
