@@ -105,4 +105,6 @@ fi
 echo "PASS"
 INSIDE
 
-xvfb-run -a -s "-screen 0 640x480x24" bash "$work/inside.sh" "$lantern" "$build" "$work"
+# -noreset: Xvfb would otherwise start afresh whenever its last client
+# leaves, dropping whoever connects just then (see xvfb_keys.sh).
+xvfb-run -a -s "-screen 0 640x480x24 -noreset" bash "$work/inside.sh" "$lantern" "$build" "$work"
