@@ -135,11 +135,14 @@ press() {
   sleep 0.3
   xdotool keyup "$2"
 }
-wait_exit() {
+# Escape in the show's window $1: the program ends within 10 s with code 0.
+end_with_escape() {
+  press "$1" Escape
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$pid" 2>/dev/null && return 1
-  rc=0; wait "$pid" || rc=$?
-  return 0
+  kill -0 "$pid" 2>/dev/null && fail "still running 10 s after Escape"
+  local rc=0
+  wait "$pid" || rc=$?
+  [ "$rc" -eq 0 ] || fail "exit code $rc after Escape"
 }
 # Starts the relay with PLAN in front of this Xvfb; sets relay and relayed
 # (the relay's display), which gets this server's cookie.
@@ -161,9 +164,7 @@ grep -q "^lantern: the x11 video driver on DISPLAY \"$relayed\" started on try 3
   fail "no line saying the display was reached on the third try"
 grep -q 'XDG_RUNTIME_DIR\|Error\.' "$work/err" && fail "another driver was tried, or a box shown"
 [ "$(head -4 "$work/relay.log" | tr '\n' ' ')" = "1 d 2 d 3 r 4 r " ] || fail "connections other than planned"
-press "$window" Escape
-wait_exit || fail "still running 10 s after Escape"
-[ "$rc" -eq 0 ] || fail "exit code $rc"
+end_with_escape "$window"
 echo "$(grep 'started on try' "$work/err"); Escape: exit code 0"
 stop_relay
 
@@ -177,9 +178,7 @@ window="$(wait_window 'lantern from kestrel')" || fail "no window after the box"
 grep -q '^lantern: the "Start FullScreen?" box was shown on try 2$' "$work/err" ||
   fail "no line saying the box was shown on the second try"
 [ "$(head -4 "$work/relay.log" | tr '\n' ' ')" = "1 d 2 r 3 r 4 r " ] || fail "connections other than planned"
-press "$window" Escape
-wait_exit || fail "still running 10 s after Escape"
-[ "$rc" -eq 0 ] || fail "exit code $rc"
+end_with_escape "$window"
 echo "$(grep 'box was shown' "$work/err"); Escape: exit code 0"
 stop_relay
 INSIDE
