@@ -81,10 +81,12 @@ int RunDemo() {
   bool done = false;
   WindowMessage message = {0, 0, 0};
   bool quitTaken = false;
-  // An Escape press taken off the queue since the last idle pass: a press
-  // and release that both waited out a long pass (the loading after F1, or
-  // at start) still end the show at the next idle pass.
+  // Escape and F1 presses taken off the queue since the last idle pass: a
+  // press and release that both waited out a long pass (the loading after
+  // F1, at start, or a frame on a busy machine) still act at the next idle
+  // pass.
   bool escapePressed = false;
+  bool f1Pressed = false;
   while (!done) {
     if (system->takeMessage(&message)) {
       if (message.message == kMsgQuit) {
@@ -92,6 +94,7 @@ int RunDemo() {
         quitTaken = true;
       } else {
         if (message.message == kMsgKeyDown && message.wParam == kVkEscape) escapePressed = true;
+        if (message.message == kMsgKeyDown && message.wParam == kVkF1) f1Pressed = true;
         DemoWindowProc(g_hWnd, message.message, message.wParam, message.lParam);
       }
       continue;
@@ -106,8 +109,9 @@ int RunDemo() {
       if (g_reportFirstFrame && g_active) ReportFirstFrame();
     }
 
-    if (g_keys[kVkF1]) {
+    if (g_keys[kVkF1] || f1Pressed) {
       g_keys[kVkF1] = false;
+      f1Pressed = false;
       DestroyDemoWindow();
       g_fullscreen = !g_fullscreen;
       if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits,
