@@ -1,5 +1,7 @@
-// The window system on SDL2: message boxes, the 640x480 full-screen mode,
-// the GL window and context, SDL events turned into window messages.
+// The window system on SDL2: the display the environment names (reached
+// with brief retries, never swapped for an invisible driver), message boxes,
+// the 640x480 full-screen mode, the GL window and context, SDL events turned
+// into window messages. Each failure is said on stderr with SDL's reason.
 #include <SDL.h>
 #include <strings.h>
 
@@ -9,10 +11,25 @@
 #include "platform/window_system.h"
 
 bool g_allowInvisibleWindow = false;
+double g_displayRetrySeconds = 3.0;
 
 namespace {
 
+// Said when SDL's X11 box fails: it gives no reason of its own, and fails
+// when it cannot connect or the X server has no core font matching its
+// pattern (Xvfb without xfonts-base has none).
+const char* const kX11BoxFailed =
+    "SDL's X11 box failed without a reason (it needs the X server and a core font "
+    "matching -*-*-medium-r-normal--*-120-*, as in xfonts-base); SDL's fallback then said: ";
+
+// Pauses between tries to reach a display: the first, and the longest.
+constexpr Uint32 kFirstRetryPauseMs = 50;
+constexpr Uint32 kLongestRetryPauseMs = 400;
+
 bool g_classRegistered = false;
+// Set once the display named in the environment stayed out of reach for the
+// whole retry time: later boxes try once instead of waiting again.
+bool g_displayGivenUp = false;
 SDL_Window* g_sdlWindow = nullptr;
 bool g_sdlWindowFullscreen = false;
 SDL_DisplayMode g_fullscreenMode;
@@ -25,9 +42,62 @@ bool IsInvisibleDriver(const char* driver) {
          (strcasecmp(driver, "offscreen") == 0 || strcasecmp(driver, "dummy") == 0);
 }
 
-bool HasEnvironment(const char* name) {
-  const char* value = SDL_getenv(name);
-  return value != nullptr && value[0] != '\0';
+bool IsSet(const char* value) { return value != nullptr && value[0] != '\0'; }
+
+bool HasEnvironment(const char* name) { return IsSet(SDL_getenv(name)); }
+
+// The video driver and the display it talks to, for messages: `the x11
+// video driver on DISPLAY ":0"`. The driver is the one in use, else the one
+// a start would pick.
+void DescribeDriver(const char* driver, char* out, size_t size) {
+  if (driver == nullptr && SDL_WasInit(SDL_INIT_VIDEO) != 0) driver = SDL_GetCurrentVideoDriver();
+  if (driver == nullptr && HasEnvironment("SDL_VIDEODRIVER")) driver = SDL_getenv("SDL_VIDEODRIVER");
+  const char* drivers[2];
+  if (driver == nullptr &&
+      DisplayVideoDrivers(nullptr, SDL_getenv("DISPLAY"), SDL_getenv("WAYLAND_DISPLAY"), drivers) > 0) {
+    driver = drivers[0];
+  }
+  if (driver == nullptr) {
+    SDL_snprintf(out, size, "no video driver (no display named)");
+  } else if (strcasecmp(driver, "x11") == 0 && HasEnvironment("DISPLAY")) {
+    SDL_snprintf(out, size, "the x11 video driver on DISPLAY \"%s\"", SDL_getenv("DISPLAY"));
+  } else if (strcasecmp(driver, "wayland") == 0 && HasEnvironment("WAYLAND_DISPLAY")) {
+    SDL_snprintf(out, size, "the wayland video driver on WAYLAND_DISPLAY \"%s\"",
+                 SDL_getenv("WAYLAND_DISPLAY"));
+  } else {
+    SDL_snprintf(out, size, "the %s video driver", driver);
+  }
+}
+
+// One stderr line saying which step failed, on which drivers and displays
+// (those given, else the one in use), and why (SDL's error text), beside
+// the box the shell shows for it:
+//   lantern: WHAT (DRIVER ON DISPLAY)AFTER: LEAD+SDL's error
+void SayFailure(const char* what, const char* after = "", const char* lead = "",
+                const char* const* drivers = nullptr, int count = 0) {
+  char error[256];
+  SDL_strlcpy(error, SDL_GetError(), sizeof error);
+  char described[400] = "";
+  for (int i = 0; i < SDL_max(count, 1); ++i) {
+    char driver[160];
+    DescribeDriver(count > 0 ? drivers[i] : nullptr, driver, sizeof driver);
+    if (i > 0) SDL_strlcat(described, "; ", sizeof described);
+    SDL_strlcat(described, driver, sizeof described);
+  }
+  std::fprintf(stderr, "lantern: %s (%s)%s: %s%s\n", what, described, after, lead,
+               error[0] != '\0' ? error : "no reason given");
+  std::fflush(stderr);
+}
+
+// Milliseconds to pause before the next try to reach the display, 0 when
+// the retry time is spent; *pause doubles up to the longest pause.
+Uint32 NextRetryPause(Uint64 startedMs, Uint32* pause) {
+  Uint64 elapsed = SDL_GetTicks64() - startedMs;
+  Uint64 budget = static_cast<Uint64>(g_displayRetrySeconds * 1000.0);
+  if (elapsed >= budget) return 0;
+  Uint32 now = static_cast<Uint32>(SDL_min(static_cast<Uint64>(*pause), budget - elapsed));
+  *pause = SDL_min(*pause * 2, kLongestRetryPauseMs);
+  return SDL_max(now, 1u);
 }
 
 void SetGlAttributes(const PixelFormatRequest& request) {
@@ -67,22 +137,100 @@ int ShowBox(const char* text, const char* caption, unsigned style) {
   box.message = text;
   box.numbuttons = yesNo ? 2 : 1;
   box.buttons = yesNo ? yesNoButtons : okButton;
-  int chosen = -1;
-  if (SDL_ShowMessageBox(&box, &chosen) != 0 || chosen < 0) return kAnswerNone;
-  return chosen;
+  // With DISPLAY set, SDL shows a box (one without a parent window) on X11
+  // first, from a child process with a connection of its own. Before the
+  // video holds a connection of its own, the X server may reset and drop
+  // the box's: a box that could not be shown is then tried again while the
+  // retry time lasts (nothing was answered yet).
+  bool x11Box = HasEnvironment("DISPLAY");
+  bool videoHoldsX11 = SDL_WasInit(SDL_INIT_VIDEO) != 0 &&
+                       strcasecmp(SDL_GetCurrentVideoDriver(), "x11") == 0;
+  bool retry = x11Box && !videoHoldsX11 && !g_displayGivenUp;
+  Uint64 started = SDL_GetTicks64();
+  Uint32 pause = kFirstRetryPauseMs;
+  for (int tries = 1;; ++tries) {
+    int chosen = -1;
+    if (SDL_ShowMessageBox(&box, &chosen) == 0) {
+      if (tries > 1) {
+        std::fprintf(stderr, "lantern: the \"%s\" box was shown on try %d\n", caption, tries);
+        std::fflush(stderr);
+      }
+      return chosen < 0 ? kAnswerNone : chosen;
+    }
+    Uint32 wait = retry ? NextRetryPause(started, &pause) : 0;
+    if (wait == 0) {
+      // The X11 box's own error stays in its child process; what SDL says
+      // then comes from its fallback, and is named as such.
+      char what[160];
+      char after[32];
+      SDL_snprintf(what, sizeof what, "the \"%s\" box could not be shown", caption);
+      SDL_snprintf(after, sizeof after, ", %d %s", tries, tries == 1 ? "try" : "tries");
+      SayFailure(what, after, x11Box ? kX11BoxFailed : "");
+      return kAnswerNone;
+    }
+    SDL_Delay(wait);
+  }
+}
+
+// Starts SDL's video subsystem on the display the environment names, trying
+// again for g_displayRetrySeconds while it cannot be reached; never on an
+// invisible driver in its place. With SDL_VIDEODRIVER set, or no display
+// named, the choice is SDL's (and tried once).
+bool StartVideo() {
+  g_displayGivenUp = false;
+  const char* drivers[2];
+  int count = DisplayVideoDrivers(SDL_getenv("SDL_VIDEODRIVER"), SDL_getenv("DISPLAY"),
+                                  SDL_getenv("WAYLAND_DISPLAY"), drivers);
+  if (count == 0) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+    SayFailure("cannot start the video subsystem");
+    return false;
+  }
+  char firstError[256] = "";
+  Uint64 started = SDL_GetTicks64();
+  Uint32 pause = kFirstRetryPauseMs;
+  for (int tries = 1;; ++tries) {
+    for (int i = 0; i < count; ++i) {
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers[i]);
+      bool up = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+      SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+      if (up) {
+        if (tries > 1) {
+          char driver[160];
+          DescribeDriver(drivers[i], driver, sizeof driver);
+          std::fprintf(stderr,
+                       "lantern: %s started on try %d, %.1f s after the first, which failed: %s\n",
+                       driver, tries, (SDL_GetTicks64() - started) / 1000.0, firstError);
+          std::fflush(stderr);
+        }
+        return true;
+      }
+      if (firstError[0] == '\0') SDL_strlcpy(firstError, SDL_GetError(), sizeof firstError);
+    }
+    Uint32 wait = NextRetryPause(started, &pause);
+    if (wait == 0) {
+      g_displayGivenUp = true;
+      char after[48];
+      SDL_snprintf(after, sizeof after, ", %d tries in %.1f s", tries,
+                   (SDL_GetTicks64() - started) / 1000.0);
+      SayFailure("cannot reach the display", after, "", drivers, count);
+      return false;
+    }
+    SDL_Delay(wait);
+  }
 }
 
 // The class stands for SDL's video subsystem, started by the first
-// registration and kept for the program's life: reconnecting to the X server
-// at every F1 now and then finds it "not available" and falls back to the
-// invisible offscreen driver.
+// registration and kept for the program's life: one connection to the X
+// server for the whole show, so that F1 never reconnects (a server that
+// resets when its last client leaves would drop the new connection).
 bool RegisterClass(const char*) {
   if (g_classRegistered) return false;
   if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
     // Without the poll sentinel, an empty poll means an empty queue, so a
     // quit request never overtakes an event that is already queued.
     SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    if (!StartVideo()) return false;
   }
   g_classRegistered = true;
   return true;
@@ -129,8 +277,8 @@ WindowHandle CreateWindow(const char*, const char* title, int width, int height,
                           bool fullscreen) {
   if (!g_classRegistered || g_sdlWindow != nullptr) return nullptr;
   if (NoVisibleDisplay() && !g_allowInvisibleWindow) {
-    SDL_SetError("no display to show a window on (video driver %s)",
-                 SDL_GetCurrentVideoDriver());
+    SDL_SetError("that driver shows nothing; a display (DISPLAY, WAYLAND_DISPLAY) is needed");
+    SayFailure("cannot create the window");
     return nullptr;
   }
   SDL_GL_ResetAttributes();
@@ -138,7 +286,10 @@ WindowHandle CreateWindow(const char*, const char* title, int width, int height,
   Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
   if (fullscreen) flags |= SDL_WINDOW_FULLSCREEN;
   SDL_Window* window = SDL_CreateWindow(title, 0, 0, width, height, flags);
-  if (window == nullptr) return nullptr;
+  if (window == nullptr) {
+    SayFailure("cannot create the window");
+    return nullptr;
+  }
   if (fullscreen) SDL_SetWindowDisplayMode(window, &g_fullscreenMode);
   SDL_DisableScreenSaver();
   g_sdlWindow = window;
@@ -185,7 +336,10 @@ bool SetPixelFormat(DrawableHandle drawable, int format, const PixelFormatReques
 GlContextHandle CreateGlContext(DrawableHandle drawable) {
   if (drawable == nullptr) return nullptr;
   SDL_GLContext context = SDL_GL_CreateContext(static_cast<SDL_Window*>(drawable));
-  if (context == nullptr) return nullptr;
+  if (context == nullptr) {
+    SayFailure("cannot create the OpenGL context");
+    return nullptr;
+  }
   int depth = 0;
   int doubleBuffer = 0;
   SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
@@ -193,6 +347,7 @@ GlContextHandle CreateGlContext(DrawableHandle drawable) {
   bool needsDoubleBuffer = g_pixelFormat.doubleBuffer && !NoVisibleDisplay();
   if (depth < g_pixelFormat.depthBits || (needsDoubleBuffer && doubleBuffer == 0)) {
     SDL_SetError("context has %d depth bits, double buffer %d", depth, doubleBuffer);
+    SayFailure("cannot create the OpenGL context");
     SDL_GL_MakeCurrent(nullptr, nullptr);
     SDL_GL_DeleteContext(context);
     return nullptr;
@@ -202,7 +357,10 @@ GlContextHandle CreateGlContext(DrawableHandle drawable) {
 
 bool MakeGlContextCurrent(DrawableHandle drawable, GlContextHandle context) {
   if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return false;
-  return SDL_GL_MakeCurrent(static_cast<SDL_Window*>(drawable), context) == 0;
+  if (SDL_GL_MakeCurrent(static_cast<SDL_Window*>(drawable), context) == 0) return true;
+  SayFailure(context != nullptr ? "cannot make the OpenGL context current"
+                                : "cannot release the OpenGL context");
+  return false;
 }
 
 bool DeleteGlContext(GlContextHandle context) {
@@ -306,6 +464,15 @@ void SwapBuffers(DrawableHandle drawable) {
 }
 
 }  // namespace
+
+int DisplayVideoDrivers(const char* requested, const char* display, const char* waylandDisplay,
+                        const char* drivers[2]) {
+  if (IsSet(requested)) return 0;
+  int count = 0;
+  if (IsSet(display)) drivers[count++] = "x11";
+  if (IsSet(waylandDisplay)) drivers[count++] = "wayland";
+  return count;
+}
 
 bool NoVisibleDisplay() {
   if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return IsInvisibleDriver(SDL_GetCurrentVideoDriver());

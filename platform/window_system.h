@@ -121,3 +121,18 @@ int VirtualKeyFromSdlKeycode(int32_t sdlKeycode);
 // True when SDL has (or would pick) a driver that shows nothing: offscreen
 // or dummy, or no display to connect to.
 bool NoVisibleDisplay();
+
+// How long, in seconds, the SDL window system keeps trying to reach a
+// display it was given (DISPLAY, WAYLAND_DISPLAY) before it says it failed:
+// an X server that resets when its last client leaves drops a client that
+// connects just then, and a server may still be starting. Set on the main
+// thread; tests shorten it.
+extern double g_displayRetrySeconds;
+
+// The SDL video drivers for the displays the environment names, in SDL's
+// own order of preference: "x11" when display (DISPLAY) is set, then
+// "wayland" when waylandDisplay (WAYLAND_DISPLAY) is; none when requested
+// (SDL_VIDEODRIVER) is set, since that choice is SDL's to honour, or when
+// no display is named. Null and empty mean unset. Returns the count.
+int DisplayVideoDrivers(const char* requested, const char* display,
+                        const char* waylandDisplay, const char* drivers[2]);

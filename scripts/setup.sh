@@ -7,6 +7,7 @@ lantern_packages_run=(
   libsdl2-dev libopenmpt-dev
   libgl1-mesa-dev libglu1-mesa-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev libfreetype-dev fonts-dejavu-core
+  xfonts-base
   ffmpeg
 )
 # The browser build (scripts/build-web.sh) and its tests in headless Chromium.

@@ -68,13 +68,14 @@ void ReadStartPositionFromEnvironment() {
 namespace {
 
 // The loop's state between passes (main thread only): set up by BeginDemo.
-// The last message taken, whether it was the quit message, and an Escape
-// press taken off the queue since the last idle pass: a press and release
-// that both waited out a long pass (the loading after F1, or at start)
-// still end the show at the next idle pass.
+// The last message taken, whether it was the quit message, and Escape and
+// F1 presses taken off the queue since the last idle pass: a press and
+// release that both waited out a long pass (the loading after F1, at start,
+// or a frame on a busy machine) still act at the next idle pass.
 WindowMessage g_loopMessage = {0, 0, 0};
 bool g_loopQuitTaken = false;
 bool g_loopEscapePressed = false;
+bool g_loopF1Pressed = false;
 // Set when the window could not be created (at start or after F1).
 bool g_loopCreationFailed = false;
 
@@ -84,6 +85,7 @@ bool BeginDemo() {
   g_loopMessage = {0, 0, 0};
   g_loopQuitTaken = false;
   g_loopEscapePressed = false;
+  g_loopF1Pressed = false;
   g_loopCreationFailed = false;
 
   int answer = g_presetFullscreenAnswer;
@@ -111,6 +113,9 @@ bool RunDemoPass() {
     if (g_loopMessage.message == kMsgKeyDown && g_loopMessage.wParam == kVkEscape) {
       g_loopEscapePressed = true;
     }
+    if (g_loopMessage.message == kMsgKeyDown && g_loopMessage.wParam == kVkF1) {
+      g_loopF1Pressed = true;
+    }
     DemoWindowProc(g_hWnd, g_loopMessage.message, g_loopMessage.wParam, g_loopMessage.lParam);
   }
 
@@ -124,8 +129,9 @@ bool RunDemoPass() {
     if (g_reportFirstFrame && g_active) ReportFirstFrame();
   }
 
-  if (g_keys[kVkF1]) {
+  if (g_keys[kVkF1] || g_loopF1Pressed) {
     g_keys[kVkF1] = false;
+    g_loopF1Pressed = false;
     DestroyDemoWindow();
     g_fullscreen = !g_fullscreen;
     if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits,

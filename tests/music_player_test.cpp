@@ -196,9 +196,12 @@ TEST_F(MusicPlayerTest, DevicePlaybackPositionFollowsWhatIsHeard) {
   uint32_t handle = LoadMusicFile("song.xm");
   ASSERT_NE(handle, 0u);
   std::vector<Sample> samples = PlayAndSample(handle, kOrders * kRows * kRowSeconds + 0.35);
-  // Two device buffers (46 ms) lie between rendering and the listener, and
-  // the dummy driver's thread runs late on a busy machine: up to eight rows.
-  ExpectFollowsTheSong(samples, 8);
+  // Two device buffers (46 ms) lie between rendering and the listener. The
+  // dummy driver's thread sleeps after each buffer and never catches up, so
+  // on a starved machine what it has "played" falls behind the wall clock
+  // (measured: nine rows at a load of 16 on two cores); the position follows
+  // the device, so the bound on its lag is wide.
+  ExpectFollowsTheSong(samples, 16);
 }
 
 }  // namespace

@@ -1,12 +1,22 @@
 // Tests of the SDL window system on SDL's offscreen driver: creation refused
 // where nobody could see the window, a real context when allowed, events
-// turned into window messages, keys into virtual-key codes, boxes to stderr.
+// turned into window messages, keys into virtual-key codes, boxes to stderr;
+// and the display's driver chosen from the environment and retried, not
+// swapped for an invisible one, when its X server drops every connection.
 #include "platform/gl.h"
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/window_system.h"
 #include "shell/window.h"
@@ -172,6 +182,151 @@ TEST_F(SdlWindowSystemTest, EventsBecomeTheMessagesTheWindowProcedureHandles) {
   EXPECT_EQ(message.message, kMsgQuit);
   EXPECT_EQ(message.wParam, 5u);
   EXPECT_FALSE(Take(&message));
+}
+
+TEST(DisplayVideoDrivers, TheNamedDisplaysDriversInSdlsOrderUnlessSdlVideoDriverChooses) {
+  struct {
+    const char* requested;
+    const char* display;
+    const char* wayland;
+    std::string expected;
+  } cases[] = {{nullptr, ":0", nullptr, "x11"},
+               {"", ":0", "", "x11"},
+               {nullptr, nullptr, "wayland-0", "wayland"},
+               {nullptr, ":0", "wayland-0", "x11 wayland"},
+               {nullptr, nullptr, nullptr, ""},  // SDL's own choice
+               {"", "", "", ""},
+               {"offscreen", ":0", "wayland-0", ""},  // SDL honours SDL_VIDEODRIVER
+               {"x11", ":0", nullptr, ""}};
+  for (const auto& c : cases) {
+    const char* drivers[2] = {nullptr, nullptr};
+    int count = DisplayVideoDrivers(c.requested, c.display, c.wayland, drivers);
+    std::string got;
+    for (int i = 0; i < count; ++i) got += (i > 0 ? " " : "") + std::string(drivers[i]);
+    EXPECT_EQ(got, c.expected) << (c.requested ? c.requested : "-") << " "
+                               << (c.display ? c.display : "-") << " "
+                               << (c.wayland ? c.wayland : "-");
+  }
+}
+
+// An X server at display :number that accepts every connection and closes it
+// at once, as Xvfb does to a client that connects while it resets.
+class DroppingXServer {
+ public:
+  DroppingXServer() {
+    for (number_ = 7000 + getpid() % 1000; number_ < 9000 && listener_ < 0; ++number_) {
+      int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address = {};
+      address.sun_family = AF_UNIX;
+      std::string name = "/tmp/.X11-unix/X" + std::to_string(number_);
+      std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract, as libxcb tries first
+      socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+      if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(fd, 16) == 0) {
+        listener_ = fd;
+        break;
+      }
+      close(fd);
+    }
+    thread_ = std::thread([this] {
+      while (!stop_.load()) {
+        pollfd waiting = {listener_, POLLIN, 0};
+        if (poll(&waiting, 1, 20) <= 0) continue;
+        int client = accept(listener_, nullptr, nullptr);
+        if (client < 0) continue;
+        connections_.fetch_add(1);
+        close(client);
+      }
+    });
+  }
+  ~DroppingXServer() {
+    stop_.store(true);
+    thread_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+  bool Listening() const { return listener_ >= 0; }
+  std::string Display() const { return ":" + std::to_string(number_); }
+  int Connections() const { return connections_.load(); }
+
+ private:
+  int number_ = 0;
+  int listener_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST(DisplayConnection, DroppedConnectionsAreRetriedSaidAndNeverSwappedForAnInvisibleDriver) {
+  DroppingXServer server;
+  ASSERT_TRUE(server.Listening());
+  ScopedEnvironment display("DISPLAY", server.Display().c_str());
+  ScopedEnvironment requested("SDL_VIDEODRIVER", nullptr);
+  ScopedEnvironment wayland("WAYLAND_DISPLAY", nullptr);
+  while (SDL_WasInit(SDL_INIT_VIDEO) != 0) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  g_displayRetrySeconds = 0.4;
+  std::string where = "(the x11 video driver on DISPLAY \"" + server.Display() + "\")";
+
+  // A box before the video starts: tried again until the time is spent.
+  harness::StderrCapture boxCapture;
+  EXPECT_EQ(kSdlWindowSystem.showMessageBox("Would You Like To Run In Fullscreen Mode?",
+                                            "Start FullScreen?", kBoxYesNo | kBoxIconQuestion),
+            kAnswerNone);
+  std::string boxText = boxCapture.Text();
+  EXPECT_NE(boxText.find("lantern: the \"Start FullScreen?\" box could not be shown " + where +
+                         ", "),
+            std::string::npos)
+      << boxText;
+  EXPECT_EQ(boxText.find(", 1 try"), std::string::npos) << boxText;
+  int afterBox = server.Connections();
+  EXPECT_GE(afterBox, 3);
+
+  // The video: the X server tried again and again, then the reason; SDL is
+  // not left running on its offscreen driver.
+  harness::StderrCapture startCapture;
+  EXPECT_FALSE(kSdlWindowSystem.registerWindowClass("OpenGL"));
+  std::string startText = startCapture.Text();
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
+  EXPECT_GE(server.Connections() - afterBox, 3);
+  EXPECT_NE(startText.find("lantern: cannot reach the display " + where), std::string::npos)
+      << startText;
+  EXPECT_NE(startText.find("x11 not available"), std::string::npos) << startText;
+
+  // Once the display was given up on, a box tries once.
+  int afterStart = server.Connections();
+  harness::StderrCapture errorCapture;
+  EXPECT_EQ(kSdlWindowSystem.showMessageBox("Program Will Now Close.", "ERROR",
+                                            kBoxOk | kBoxIconStop),
+            kAnswerNone);
+  EXPECT_NE(errorCapture.Text().find("box could not be shown " + where + ", 1 try:"),
+            std::string::npos)
+      << errorCapture.Text();
+  EXPECT_EQ(server.Connections() - afterStart, 1);
+  g_displayRetrySeconds = 3.0;
 }
 
 TEST(VirtualKeys, SdlKeysMapToWin32VirtualKeyCodes) {

@@ -456,6 +456,21 @@ TEST_F(ShellTest, OneF1PressTogglesOnceAndRecreates) {
   EXPECT_TRUE(g_keys['A']);  // a held key survives the re-creation
 }
 
+// As when the loop was held up for a whole press (a slow pass on a busy
+// machine): the press and its release come off the queue in one drain.
+TEST_F(ShellTest, PressAndReleaseTakenInOneDrainStillActAtTheNextIdlePass) {
+  g_presetFullscreenAnswer = kAnswerNo;
+  g_fake.queue = {{0, Key(true, kVkF1)},
+                  {0, Key(false, kVkF1)},
+                  {4, Key(true, kVkEscape)},
+                  {0, Key(false, kVkEscape)}};
+  EXPECT_EQ(RunDemo(), 0);
+  EXPECT_EQ(Count("createWindow:framed"), 1);
+  EXPECT_EQ(Count("createWindow:fullscreen"), 1);  // once, not again at later passes
+  EXPECT_EQ(Count("destroyWindow"), 2);
+  EXPECT_EQ(g_running.load(), 0);
+}
+
 TEST_F(ShellTest, F1InThePassWhereTheShowEndsStillRecreatesOnce) {
   g_presetFullscreenAnswer = kAnswerNo;
   g_fake.queue = {{0, Key(true, kVkF1)}};

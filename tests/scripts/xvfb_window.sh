@@ -105,4 +105,7 @@ fi
 echo "PASS"
 INSIDE
 
-xvfb-run -a -s "-screen 0 640x480x24" bash "$work/inside.sh" "$lantern" "$build" "$work"
+# -noreset: Xvfb would otherwise start afresh whenever its last client
+# leaves, dropping whoever connects just then; -r: no auto-repeat, so a
+# held key is one press however busy the machine (see xvfb_keys.sh).
+xvfb-run -a -s "-screen 0 640x480x24 -noreset -r" bash "$work/inside.sh" "$lantern" "$build" "$work"
