@@ -29,3 +29,9 @@ void CloseAudioDevice();
 // out and marks them as handed to the device now. Called on the device's
 // thread only.
 void RenderMusicForDevice(float* out, int frames);
+
+// Implemented by the music player, for a device whose latency changes as it
+// plays (the browser schedules its buffers ahead of its audio clock): from
+// the last RenderMusicForDevice on, the heard audio trails the end of what
+// was handed over by latencyFrames. Called on the device's thread only.
+void UpdateDeviceLatency(int64_t latencyFrames);

@@ -11,6 +11,7 @@
 #include "platform/music_player.h"
 
 #include "platform/audio_output.h"
+#include "platform/system.h"
 
 #include "common/data_report.h"
 
@@ -252,6 +253,11 @@ void RenderMusicForDevice(float* out, int frames) {
   g_clockRunning = true;
 }
 
+void UpdateDeviceLatency(int64_t latencyFrames) {
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  g_latencyFrames = latencyFrames;
+}
+
 void InitMusicOutput(int frequency) {
   if (g_outputOpen) return;
   g_sampleRate = frequency > 0 ? frequency : kMusicSampleRate;
@@ -273,6 +279,15 @@ void StartMusicOutput() {
   if (!g_outputOpen) return;
   if (!g_outputSilent) {
     ResumeAudioDevice();
+  } else if (!kPlatformHasThreads) {
+    // No thread to run it: the listener's clock starts now, and the
+    // platform's timer calls PumpSilentPlayer.
+    bool started;
+    {
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      started = g_clockRunning;
+    }
+    if (!started) StartSilentClock();
   } else if (!g_silentThread.joinable()) {
     g_silentStop.store(false, std::memory_order_relaxed);
     g_silentThread = std::thread(SilentPlayer);

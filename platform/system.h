@@ -5,6 +5,16 @@
 
 #include <cstddef>
 
+// Whether the platform runs threads. Without them (the browser, served
+// without cross-origin isolation) the clock and the silent music player
+// have no threads of their own: the platform's timers call their passes
+// (ClockPass, PumpSilentPlayer) instead.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool kPlatformHasThreads = false;
+#else
+constexpr bool kPlatformHasThreads = true;
+#endif
+
 // The directory holding the running executable, without a trailing
 // separator; false (out empty) when it cannot be found or does not fit.
 bool ExecutableDirectory(char* out, size_t outSize);

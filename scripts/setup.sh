@@ -5,10 +5,14 @@
 lantern_packages_run=(
   cmake g++ make pkg-config
   libsdl2-dev libopenmpt-dev
-  libgl1-mesa-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri
+  libgl1-mesa-dev libglu1-mesa-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev libfreetype-dev fonts-dejavu-core
   xfonts-base
   ffmpeg
+)
+# The browser build (scripts/build-web.sh) and its tests in headless Chromium.
+lantern_packages_web=(
+  emscripten python3 chromium
 )
 lantern_packages_test=(
   googletest libgtest-dev

@@ -65,62 +65,93 @@ void ReadStartPositionFromEnvironment() {
   g_startFrom = position;
 }
 
-int RunDemo() {
-  const WindowSystem* system = g_windowSystem;
+namespace {
+
+// The loop's state between passes (main thread only): set up by BeginDemo.
+// The last message taken, whether it was the quit message, and Escape and
+// F1 presses taken off the queue since the last idle pass: a press and
+// release that both waited out a long pass (the loading after F1, at start,
+// or a frame on a busy machine) still act at the next idle pass.
+WindowMessage g_loopMessage = {0, 0, 0};
+bool g_loopQuitTaken = false;
+bool g_loopEscapePressed = false;
+bool g_loopF1Pressed = false;
+// Set when the window could not be created (at start or after F1).
+bool g_loopCreationFailed = false;
+
+}  // namespace
+
+bool BeginDemo() {
+  g_loopMessage = {0, 0, 0};
+  g_loopQuitTaken = false;
+  g_loopEscapePressed = false;
+  g_loopF1Pressed = false;
+  g_loopCreationFailed = false;
+
   int answer = g_presetFullscreenAnswer;
   if (answer == 0) {
-    answer = system->showMessageBox("Would You Like To Run In Fullscreen Mode?",
-                                    "Start FullScreen?", kBoxYesNo | kBoxIconQuestion);
+    answer = g_windowSystem->showMessageBox("Would You Like To Run In Fullscreen Mode?",
+                                            "Start FullScreen?", kBoxYesNo | kBoxIconQuestion);
   }
   if (answer == kAnswerNo) g_fullscreen = false;
 
   if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits, g_fullscreen)) {
-    return kExitCreationFailed;
+    g_loopCreationFailed = true;
+    return false;
+  }
+  return true;
+}
+
+bool RunDemoPass() {
+  const WindowSystem* system = g_windowSystem;
+  // Every waiting message first: no frame is drawn while the queue is busy.
+  while (system->takeMessage(&g_loopMessage)) {
+    if (g_loopMessage.message == kMsgQuit) {
+      g_loopQuitTaken = true;
+      return false;
+    }
+    if (g_loopMessage.message == kMsgKeyDown && g_loopMessage.wParam == kVkEscape) {
+      g_loopEscapePressed = true;
+    }
+    if (g_loopMessage.message == kMsgKeyDown && g_loopMessage.wParam == kVkF1) {
+      g_loopF1Pressed = true;
+    }
+    DemoWindowProc(g_hWnd, g_loopMessage.message, g_loopMessage.wParam, g_loopMessage.lParam);
   }
 
+  // Idle pass: one frame, unless the show has ended or Escape is down.
   bool done = false;
-  WindowMessage message = {0, 0, 0};
-  bool quitTaken = false;
-  // Escape and F1 presses taken off the queue since the last idle pass: a
-  // press and release that both waited out a long pass (the loading after
-  // F1, at start, or a frame on a busy machine) still act at the next idle
-  // pass.
-  bool escapePressed = false;
-  bool f1Pressed = false;
-  while (!done) {
-    if (system->takeMessage(&message)) {
-      if (message.message == kMsgQuit) {
-        done = true;
-        quitTaken = true;
-      } else {
-        if (message.message == kMsgKeyDown && message.wParam == kVkEscape) escapePressed = true;
-        if (message.message == kMsgKeyDown && message.wParam == kVkF1) f1Pressed = true;
-        DemoWindowProc(g_hWnd, message.message, message.wParam, message.lParam);
-      }
-      continue;
-    }
-
-    // Idle pass: one frame, unless the show has ended or Escape is down.
-    if ((g_active && !g_drawFrameHook()) || g_keys[kVkEscape] || escapePressed) {
-      done = true;
-      g_running.store(0, std::memory_order_relaxed);
-    } else {
-      system->swapBuffers(g_hDC);
-      if (g_reportFirstFrame && g_active) ReportFirstFrame();
-    }
-
-    if (g_keys[kVkF1] || f1Pressed) {
-      g_keys[kVkF1] = false;
-      f1Pressed = false;
-      DestroyDemoWindow();
-      g_fullscreen = !g_fullscreen;
-      if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits,
-                            g_fullscreen)) {
-        return kExitCreationFailed;
-      }
-    }
+  if ((g_active && !g_drawFrameHook()) || g_keys[kVkEscape] || g_loopEscapePressed) {
+    done = true;
+    g_running.store(0, std::memory_order_relaxed);
+  } else {
+    system->swapBuffers(g_hDC);
+    if (g_reportFirstFrame && g_active) ReportFirstFrame();
   }
 
+  if (g_keys[kVkF1] || g_loopF1Pressed) {
+    g_keys[kVkF1] = false;
+    g_loopF1Pressed = false;
+    DestroyDemoWindow();
+    g_fullscreen = !g_fullscreen;
+    if (!CreateDemoWindow(kWindowTitle, kWindowWidth, kWindowHeight, kWindowBits,
+                          g_fullscreen)) {
+      g_loopCreationFailed = true;
+      return false;
+    }
+  }
+  return !done;
+}
+
+int EndDemo() {
+  if (g_loopCreationFailed) return kExitCreationFailed;
   DestroyDemoWindow();
-  return quitTaken ? static_cast<int>(message.wParam) : 0;
+  return g_loopQuitTaken ? static_cast<int>(g_loopMessage.wParam) : 0;
+}
+
+int RunDemo() {
+  if (!BeginDemo()) return kExitCreationFailed;
+  while (RunDemoPass()) {
+  }
+  return EndDemo();
 }

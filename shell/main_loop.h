@@ -31,5 +31,19 @@ void ReadStartPositionFromEnvironment();
 
 // Runs the whole show; returns the exit code: the quit message's code after
 // the window is closed, 0 after Escape or the end of the show,
-// kExitCreationFailed when the window cannot be created.
+// kExitCreationFailed when the window cannot be created. It is BeginDemo,
+// RunDemoPass until it returns false, and EndDemo.
 int RunDemo();
+
+// The show in three steps, for a platform whose event loop calls the
+// program back once per frame (the browser) instead of letting it block.
+// BeginDemo asks the question (unless answered in advance) and creates the
+// window; false when that failed (EndDemo then gives kExitCreationFailed).
+bool BeginDemo();
+// One pass of the loop: takes and handles every waiting message, then the
+// idle pass (a frame and its swap, Escape, the end of the show, the F1
+// toggle). False once the loop is over: quit message, Escape, end of the
+// show, or a failed re-creation after F1.
+bool RunDemoPass();
+// Releases the window and returns RunDemo's exit code.
+int EndDemo();

@@ -90,6 +90,13 @@ void ClockThread() {
 // the position of a module that was just freed.
 void StartClockThread() {
   JoinClockThread();
+  if (!kPlatformHasThreads) {
+    // No threads here: the first pass is made now, and the platform's 14 ms
+    // timer makes the others while this clock counts as running.
+    ClockPass();
+    g_clockThreadsAlive.store(1, std::memory_order_relaxed);
+    return;
+  }
   g_clockSettled.store(false, std::memory_order_relaxed);
   g_clockThread = std::thread(ClockThread);
   while (!g_clockSettled.load(std::memory_order_acquire)) std::this_thread::yield();
@@ -98,6 +105,7 @@ void StartClockThread() {
 void StopClockThread() {
   g_running.store(0, std::memory_order_relaxed);
   JoinClockThread();
+  if (!kPlatformHasThreads) g_clockThreadsAlive.store(0, std::memory_order_relaxed);
 }
 
 int ClockThreadsRunning() { return g_clockThreadsAlive.load(std::memory_order_relaxed); }

@@ -49,5 +49,7 @@ void ClockThread();
 // nothing outlives main; and in tests).
 void StopClockThread();
 
-// Clock threads now running: 0 or 1.
+// Clock threads now running: 0 or 1. On a platform without threads, 1 from
+// the first StartClockThread until StopClockThread: the platform's 14 ms
+// timer then calls ClockPass while g_running is not 0.
 int ClockThreadsRunning();

@@ -1,0 +1,143 @@
+// The audio device in the browser: the page has no audio thread to pull
+// the music, so the main thread renders the stream in chunks and schedules
+// them back to back as Web Audio buffers, a little ahead of the audio
+// clock. How far the heard audio trails each hand-over comes from the
+// audio context's own clock (its output timestamp, or its time less its
+// latencies), so the music position follows what is heard.
+#include <emscripten.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/audio_output.h"
+#include "platform/web_platform.h"
+
+namespace {
+
+// Frames per scheduled buffer (46 ms at 44.1 kHz).
+constexpr int kChunkFrames = 2048;
+// Buffers scheduled in one pump at most (after a long stall the stream
+// starts again a little ahead of the clock instead of catching up).
+constexpr int kMaxChunksPerPump = 16;
+
+float g_chunk[kChunkFrames * 2];
+bool g_open = false;
+bool g_playing = false;
+
+}  // namespace
+
+// Takes the page's audio context (made when the viewer answered the start
+// question, the gesture browsers want before sound) or makes one; 1 when it
+// runs, else 0 with the reason.
+EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
+  var fail = function(text) {
+    stringToUTF8(text, reason, reasonSize);
+    return 0;
+  };
+  var context = Module.lanternAudioContext;
+  if (!context) {
+    var Type = window.AudioContext || window.webkitAudioContext;
+    if (!Type) return fail("this browser has no Web Audio");
+    try {
+      context = new Type({sampleRate : rate});
+    } catch (e) {
+      return fail("no audio context: " + e.message);
+    }
+    Module.lanternAudioContext = context;
+  }
+  if (context.state !== "running") {
+    return fail("the browser has not let the audio start");
+  }
+  if (context.sampleRate !== rate) {
+    return fail("the audio context runs at " + context.sampleRate + " Hz, not " + rate);
+  }
+  Module.lanternAudio = {context : context, nextFrame : 0, rate : rate, sources : []};
+  return 1;
+});
+
+// Seconds of audio scheduled beyond the audio clock.
+EM_JS(double, WebAudioAhead, (), {
+  var audio = Module.lanternAudio;
+  if (!audio) return 1e9;
+  return audio.nextFrame / audio.rate - audio.context.currentTime;
+});
+
+// Schedules frames of interleaved stereo right after what is scheduled (or
+// a little after the clock when the schedule has run dry) and returns by
+// how many frames the heard audio now trails the end of it.
+EM_JS(double, WebAudioQueue, (const float* samples, int frames), {
+  var audio = Module.lanternAudio;
+  var context = audio.context;
+  var buffer = context.createBuffer(2, frames, audio.rate);
+  var left = buffer.getChannelData(0);
+  var right = buffer.getChannelData(1);
+  var base = samples >> 2;
+  for (var i = 0; i < frames; i++) {
+    left[i] = HEAPF32[base + 2 * i];
+    right[i] = HEAPF32[base + 2 * i + 1];
+  }
+  var earliest = Math.ceil((context.currentTime + 0.02) * audio.rate);
+  if (audio.nextFrame < earliest) audio.nextFrame = earliest;
+  var source = context.createBufferSource();
+  source.buffer = buffer;
+  source.connect(context.destination);
+  source.start(audio.nextFrame / audio.rate);
+  audio.sources.push(source);
+  source.onended = function() {
+    var index = audio.sources.indexOf(source);
+    if (index >= 0) audio.sources.splice(index, 1);
+  };
+  audio.nextFrame += frames;
+  // The audio clock's time being heard now: from the context's output
+  // timestamp where it has one, else its time less its latencies.
+  var heard = context.currentTime - (context.baseLatency || 0) - (context.outputLatency || 0);
+  if (context.getOutputTimestamp) {
+    var stamp = context.getOutputTimestamp();
+    if (stamp.contextTime > 0 && stamp.performanceTime > 0) {
+      heard = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
+    }
+  }
+  return audio.nextFrame - heard * audio.rate;
+});
+
+EM_JS(void, WebAudioClose, (), {
+  var audio = Module.lanternAudio;
+  if (!audio) return;
+  audio.sources.forEach(function(source) {
+    try {
+      source.stop();
+    } catch (e) {
+    }
+  });
+  Module.lanternAudio = null;
+});
+
+bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, size_t reasonSize) {
+  if (WebAudioOpen(frequency, reason, static_cast<int>(reasonSize)) == 0) return false;
+  // Until the first hand-over says better: the lead, and the estimate may
+  // run on to the end of what is scheduled.
+  timing->latencyFrames = static_cast<int64_t>(kWebAudioLeadSeconds * frequency);
+  timing->extrapolationLimitFrames = static_cast<int64_t>(2 * kWebAudioLeadSeconds * frequency) +
+                                     kChunkFrames * kMaxChunksPerPump;
+  g_open = true;
+  return true;
+}
+
+void ResumeAudioDevice() {
+  if (g_open) g_playing = true;
+}
+
+void CloseAudioDevice() {
+  if (!g_open) return;
+  WebAudioClose();
+  g_open = false;
+  g_playing = false;
+}
+
+void PumpWebAudio() {
+  if (!g_playing) return;
+  for (int n = 0; n < kMaxChunksPerPump && WebAudioAhead() < kWebAudioLeadSeconds; ++n) {
+    RenderMusicForDevice(g_chunk, kChunkFrames);
+    UpdateDeviceLatency(static_cast<int64_t>(WebAudioQueue(g_chunk, kChunkFrames)));
+  }
+}

@@ -1,0 +1,133 @@
+// The show's entry in the browser. The page starts it once the viewer has
+// answered the start question; then every animation frame runs one pass of
+// the shared main loop, and a 14 ms timer makes the music clock's passes,
+// schedules the audio and drives the silent player, since the page runs
+// without threads.
+#include <emscripten.h>
+#include <emscripten/eventloop.h>
+#include <emscripten/html5.h>
+
+#include "platform/music_player.h"
+#include "platform/web_platform.h"
+#include "shell/data_directory.h"
+#include "shell/main_loop.h"
+#include "shell/window.h"
+#include "timeline/clock.h"
+#include "timeline/sequencer.h"
+#include "timeline/skip_ahead.h"
+
+#include <cstdio>
+
+namespace {
+
+// Set when window creation wants the scenes loaded: the load waits for the
+// next animation frame, so that the page shows the loading screen meanwhile.
+bool g_loadPending = false;
+// When the clock made its last pass (ms, the page's clock); negative while
+// no clock runs.
+double g_lastPassMs = -1.0;
+long g_timer = 0;
+bool g_firstFrameReported = false;
+
+void RequestLoading() { g_loadPending = true; }
+
+// Every pass that is due: one per 14 ms since the last, however late the
+// timer comes (a slow frame or the loading holds it up), so that the ticks
+// follow the wall clock as the clock thread's do elsewhere.
+void PumpClock() {
+  if (ClockThreadsRunning() == 0 || g_running.load(std::memory_order_relaxed) == 0) {
+    g_lastPassMs = -1.0;
+    return;
+  }
+  const double now = emscripten_get_now();
+  if (g_lastPassMs < 0.0) {
+    // StartClockThread has just made the first pass.
+    g_lastPassMs = now;
+    return;
+  }
+  while (now - g_lastPassMs >= kTickMilliseconds) {
+    ClockPass();
+    g_lastPassMs += kTickMilliseconds;
+  }
+}
+
+void Pump() {
+  PumpWebAudio();
+  if (MusicOutputIsSilent()) PumpSilentPlayer();
+  PumpClock();
+}
+
+void OnTimer(void*) { Pump(); }
+
+void Finish(int exitCode) {
+  if (g_timer != 0) emscripten_clear_interval(g_timer);
+  g_timer = 0;
+  StopClockThread();
+  ShutdownMusicOutput();
+  EM_ASM({ if (Module.lanternEnded) Module.lanternEnded($0); }, exitCode);
+}
+
+EM_BOOL OnAnimationFrame(double, void*) {
+  if (g_loadPending) {
+    g_loadPending = false;
+    LoadAllScenes();
+    // A start at a later position has set the clock itself, with its own
+    // clock stopped (as a clock thread is joined first): the passes count
+    // from now, not from before the skip.
+    if (ShowPosition{0, 0} < g_startFrom) g_lastPassMs = -1.0;
+  }
+  Pump();
+  const int presented = WebPresentedFrames();
+  const bool goOn = RunDemoPass();
+  if (!g_firstFrameReported && WebPresentedFrames() > presented) {
+    g_firstFrameReported = true;
+    EM_ASM({ if (Module.lanternFirstFrame) Module.lanternFirstFrame(); });
+  }
+  if (!goOn) {
+    Finish(EndDemo());
+    return EM_FALSE;
+  }
+  return EM_TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Starts the show with the viewer's answer to the start question
+// (kAnswerYes or kAnswerNo) and the address's from= value ("" for none).
+EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
+  if (from != nullptr && from[0] != '\0') {
+    ShowPosition position;
+    if (ParseShowPosition(from, &position, nullptr)) {
+      g_startFrom = position;
+    } else {
+      std::fprintf(stderr,
+                   "lantern: from=\"%s\" is not ORDER or ORDER:ROW (like 12 or 12:32); the show "
+                   "starts from the beginning\n",
+                   from);
+    }
+  }
+  g_presetFullscreenAnswer = answer;
+  ChangeToDataDirectory();
+  g_loadAllScenesHook = RequestLoading;
+  if (!BeginDemo()) {
+    Finish(EndDemo());
+    return;
+  }
+  g_timer = emscripten_set_interval(OnTimer, kTickMilliseconds, nullptr);
+  emscripten_request_animation_frame_loop(OnAnimationFrame, nullptr);
+}
+
+// Frames presented so far, for the page's measurements.
+EMSCRIPTEN_KEEPALIVE int lantern_presented_frames() { return WebPresentedFrames(); }
+
+// The music position of the last frame drawn: order times 65536 plus row.
+EMSCRIPTEN_KEEPALIVE int lantern_frame_position() { return g_scene * 65536 + g_sceneRow; }
+
+}  // extern "C"
+
+int main() {
+  EM_ASM({ if (Module.lanternReady) Module.lanternReady(); });
+  return 0;
+}

@@ -1,0 +1,261 @@
+// The show's page: fetches the show's data files into the program's file
+// system, asks the start question (the click that browsers want before
+// sound and full screen), starts the program with the answer, passes keys,
+// visibility and full-screen changes on as window messages, and shows the
+// program's findings under the canvas and the end of the show.
+//
+// Address parameters: fullscreen=yes|no answers the start question
+// (without a click the browser may refuse sound, and always refuses full
+// screen); from=ORDER[:ROW] starts the show at that music position.
+(function () {
+  "use strict";
+
+  // Window messages and answers as the program numbers them.
+  var MSG_ACTIVATE = 0x0006;
+  var MSG_KEYDOWN = 0x0100;
+  var MSG_KEYUP = 0x0101;
+  var ANSWER_YES = 6;
+  var ANSWER_NO = 7;
+  var VK_ESCAPE = 27;
+
+  var params = new URLSearchParams(window.location.search);
+  var canvas = document.getElementById("canvas");
+  var question = document.getElementById("question");
+  var findingsLine = document.getElementById("findings");
+
+  // What the page knows, for people and for tests.
+  var lantern = (window.lantern = {
+    state: "loading", // loading, question, starting, running, ended
+    answer: null,
+    audio: null, // "web audio" or "silent"
+    findings: [],
+    firstFrameMs: null,
+    startMs: null,
+    endedMs: null,
+    exitCode: null,
+    dataFiles: 0,
+    frames: function () {
+      return runtimeReady ? Module._lantern_presented_frames() : 0;
+    },
+    // The music position of the last frame drawn, [order, row].
+    position: function () {
+      if (!runtimeReady) return null;
+      var word = Module._lantern_frame_position();
+      return [Math.floor(word / 65536), word % 65536];
+    },
+  });
+
+  var runtimeReady = false;
+  var dataReady = false;
+  var audioSettled = false;
+  var fullscreenWanted = false;
+
+  function showFinding(text) {
+    lantern.findings.push(text);
+    var more = lantern.findings.length - 1;
+    findingsLine.textContent =
+      text + (more > 0 ? "  (" + more + " more in the console)" : "");
+  }
+
+  var Module = (window.Module = {
+    canvas: canvas,
+    print: function (text) {
+      console.log(text);
+    },
+    // The program's findings (a missing or damaged file, no audio) go to
+    // its stderr: the console and the line under the canvas.
+    printErr: function (text) {
+      console.warn(text);
+      showFinding(text);
+    },
+    preRun: [fetchData],
+  });
+
+  // Every data file named in data/files.txt goes into /data, the program's
+  // working directory. A file the server does not have is left out: the
+  // program then reports it as the desktop program would.
+  function fetchData() {
+    Module.addRunDependency("lantern-data");
+    Module.FS.mkdir("/data");
+    fetch("data/files.txt")
+      .then(function (response) {
+        return response.ok ? response.text() : "";
+      })
+      .then(function (list) {
+        var names = list.split("\n").filter(function (name) {
+          return name !== "";
+        });
+        return Promise.all(
+          names.map(function (name) {
+            return fetch("data/" + encodeURIComponent(name))
+              .then(function (response) {
+                return response.ok ? response.arrayBuffer() : null;
+              })
+              .then(function (bytes) {
+                if (bytes === null) return;
+                Module.FS.writeFile("/data/" + name, new Uint8Array(bytes));
+                lantern.dataFiles++;
+              });
+          })
+        );
+      })
+      .catch(function (error) {
+        showFinding("lantern: the data files could not be fetched (" + error + ")");
+      })
+      .then(function () {
+        Module.FS.chdir("/data");
+        dataReady = true;
+        Module.removeRunDependency("lantern-data");
+      });
+  }
+
+  Module.lanternReady = function () {
+    runtimeReady = true;
+    maybeStart();
+  };
+
+  function maybeStart() {
+    if (!runtimeReady || !dataReady || !audioSettled || lantern.state !== "starting") return;
+    lantern.state = "running";
+    lantern.startMs = performance.now();
+    Module.ccall("lantern_start", null, ["number", "string"], [
+      lantern.answer === "yes" ? ANSWER_YES : ANSWER_NO,
+      params.get("from") || "",
+    ]);
+  }
+
+  // The audio context is made inside the answer's click, where browsers
+  // allow sound; the show starts once it runs, or after half a second
+  // without it (the program then keeps its clock silently).
+  function startAudio() {
+    var Type = window.AudioContext || window.webkitAudioContext;
+    var context = null;
+    if (Type) {
+      try {
+        context = new Type({ sampleRate: 44100 });
+      } catch (error) {
+        context = null;
+      }
+    }
+    Module.lanternAudioContext = context;
+    var settle = function () {
+      if (audioSettled) return;
+      audioSettled = true;
+      lantern.audio = context && context.state === "running" ? "web audio" : "silent";
+      maybeStart();
+    };
+    if (context === null || context.state === "running") {
+      settle();
+      return;
+    }
+    context.resume().then(settle, settle);
+    setTimeout(settle, 500);
+  }
+
+  function enterFullscreen() {
+    if (!canvas.requestFullscreen) return;
+    fullscreenWanted = true;
+    var request = canvas.requestFullscreen();
+    if (request && request.catch) {
+      request.catch(function () {
+        fullscreenWanted = false;
+      });
+    }
+  }
+
+  Module.lanternLeaveFullscreen = function () {
+    fullscreenWanted = false;
+    if (document.fullscreenElement && document.exitFullscreen) {
+      document.exitFullscreen().catch(function () {});
+    }
+  };
+
+  function answer(yes) {
+    if (lantern.state !== "question" && lantern.state !== "loading") return;
+    question.hidden = true;
+    lantern.answer = yes ? "yes" : "no";
+    lantern.state = "starting";
+    if (yes) enterFullscreen();
+    startAudio();
+    canvas.focus();
+  }
+
+  function post(message, wParam, lParam) {
+    if (lantern.state === "running") Module._lantern_post_message(message, wParam, lParam || 0);
+  }
+
+  document.getElementById("answer-yes").addEventListener("click", function () {
+    answer(true);
+  });
+  document.getElementById("answer-no").addEventListener("click", function () {
+    answer(false);
+  });
+
+  window.addEventListener("keydown", function (event) {
+    if (lantern.state === "question") {
+      if (event.key === "y" || event.key === "Y") answer(true);
+      if (event.key === "n" || event.key === "N") answer(false);
+      return;
+    }
+    if (lantern.state !== "running") return;
+    if (event.key === "F1" || event.key === "Escape") event.preventDefault();
+    if (event.key === "F1") {
+      if (event.repeat) return;
+      // The toggle happens here, inside the key press: browsers grant full
+      // screen only in a gesture. The program restarts the show on the key.
+      if (document.fullscreenElement) {
+        Module.lanternLeaveFullscreen();
+      } else {
+        enterFullscreen();
+      }
+    }
+    post(MSG_KEYDOWN, event.keyCode & 0xff);
+  });
+
+  window.addEventListener("keyup", function (event) {
+    if (event.key === "F1" || event.key === "Escape") event.preventDefault();
+    post(MSG_KEYUP, event.keyCode & 0xff);
+  });
+
+  // Leaving full screen by the browser's own means (Escape, which browsers
+  // keep for themselves in full screen) ends the show as Escape does.
+  document.addEventListener("fullscreenchange", function () {
+    if (!document.fullscreenElement && fullscreenWanted) {
+      fullscreenWanted = false;
+      post(MSG_KEYDOWN, VK_ESCAPE);
+      post(MSG_KEYUP, VK_ESCAPE);
+    }
+  });
+
+  // A hidden page is the minimised window: no frames, the music goes on.
+  document.addEventListener("visibilitychange", function () {
+    post(MSG_ACTIVATE, document.hidden ? 0x10000 : 1);
+  });
+
+  Module.lanternFirstFrame = function () {
+    lantern.firstFrameMs = performance.now();
+  };
+
+  Module.lanternEnded = function (exitCode) {
+    lantern.state = "ended";
+    lantern.exitCode = exitCode;
+    lantern.endedMs = performance.now();
+    document.getElementById("ended").hidden = false;
+  };
+
+  // Watching again starts the show from its beginning.
+  document.getElementById("watch-again").addEventListener("click", function () {
+    var url = new URL(window.location.href);
+    url.searchParams.delete("from");
+    window.location.href = url.toString();
+  });
+
+  var preset = (params.get("fullscreen") || "").toLowerCase();
+  if (preset === "yes" || preset === "no") {
+    answer(preset === "yes");
+  } else {
+    lantern.state = "question";
+    question.hidden = false;
+    document.getElementById("answer-yes").focus();
+  }
+})();

@@ -1,0 +1,15 @@
+// What the browser's platform files offer each other and the page's entry
+// (platform/web_main.cpp): the audio pump and the presented-frame count.
+#pragma once
+
+// Schedules more of the music stream into Web Audio while the device plays,
+// so that a little more than kWebAudioLeadSeconds lies ahead of what is
+// heard. The page's timers and every frame call it.
+void PumpWebAudio();
+
+// Seconds of audio kept scheduled ahead of the audio clock: what the main
+// thread may stall (a slow frame) before the sound breaks up.
+constexpr double kWebAudioLeadSeconds = 0.2;
+
+// Frames presented (buffer swaps) since the page started.
+int WebPresentedFrames();
