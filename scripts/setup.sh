@@ -15,6 +15,9 @@ lantern_packages_test=(
   openmpt123 sox imagemagick bc time
   clang libclang-rt-14-dev
 )
+# The Windows zip (scripts/build-windows.sh) and its tests under Wine.
+lantern_packages_windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 make zip)
+lantern_packages_test+=(wine wine64 unzip)
 
 lantern_install() {
   local missing=()
