@@ -25,7 +25,8 @@ void PrintUsage() {
       "\n"
       "Environment:\n"
       "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n"
-      "  LANTERN_TIMING=1           print the time from start to the first frame\n");
+      "  LANTERN_TIMING=1           print the time from start to the first frame, and\n"
+      "                             at the end the frame rate after it\n");
 }
 
 // Stops the clock thread and the music. Also registered with atexit, since
