@@ -25,7 +25,7 @@ done
 work="$(mktemp -d /tmp/lantern-wine-test.XXXXXX)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null
+  if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -207,7 +207,12 @@ no_boxes() {
 
 cd "$work"  # not the program's folder: it finds its data itself
 "$wine" wineboot -i >/dev/null 2>&1
-wineserver -p  # one server for every run below
+# A Windows process that waits for the whole run: when the last one ends,
+# Wine stops its services and desktop, and the next program's first window
+# then waits 10 s for them to start again (RpcSs).
+mkfifo "$work/hold"
+exec 8<>"$work/hold"
+"$wine" cmd.exe /c pause <"$work/hold" >/dev/null 2>&1 &
 
 echo "== the start question, No, the show, Escape"
 "$wine" "$app/lantern.exe" >"$work/out" 2>"$work/err" &
