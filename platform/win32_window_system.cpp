@@ -55,6 +55,12 @@ bool UnqueueMessage(WindowMessage* message) {
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_ACTIVATE:
+      // The default gives the keyboard focus back to the window when it is
+      // activated again (after Alt+Tab); without a focus window Windows
+      // sends every key as a system key, which the shell ignores.
+      QueueMessage(message, wParam, lParam);
+      DefWindowProcA(window, message, wParam, lParam);
+      return 0;
     case WM_SIZE:
     case WM_KEYDOWN:
     case WM_KEYUP:
