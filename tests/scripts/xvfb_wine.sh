@@ -2,13 +2,14 @@
 # The Windows program, from its unpacked zip, under Wine on Xvfb. First the
 # zip itself (the program, the readme and exactly the native data) and the
 # program's imports (only DLLs every Windows has, a GUI program). Then under
-# Wine: the start question in a box captioned "Start FullScreen?", No gives
-# a window "lantern from kestrel" with a 640x480 client area, the show
-# draws (screenshots a second apart neither black nor identical), Escape
-# ends it with 0; closing the window ends it with 0; the full-screen mode
-# refused (Xvfb has no 640x480 mode) answered Yes, F1, then No ends it with
-# 1; started as a double-click (no standard handles) without the module,
-# the show still runs and says so in lantern.log beside the program.
+# Wine: --help prints its usage; the start question in a box captioned
+# "Start FullScreen?", No gives a window "lantern from kestrel" with a
+# 640x480 client area, the show draws (screenshots a second apart neither
+# black nor identical), Escape ends it with 0; closing the window ends it
+# with 0; the full-screen mode refused (Xvfb has no 640x480 mode) answered
+# Yes, F1, then No ends it with 1; started as a double-click (no standard
+# handles) without the module, the show still runs and says so in
+# lantern.log beside the program.
 # Brings build-windows/ up to date first (scripts/build-windows.sh; the
 # first build of libopenmpt takes minutes).
 # Usage: xvfb_wine.sh BUILD_DIR
@@ -210,6 +211,13 @@ cd "$work"  # not the program's folder: it finds its data itself
 mkfifo "$work/hold"
 exec 8<>"$work/hold"
 "$wine" cmd.exe /c pause <"$work/hold" >/dev/null 2>&1 &
+
+echo "== --help from a console"
+"$wine" "$app/lantern.exe" --help >"$work/out" 2>"$work/err"
+rc=$?
+[ "$rc" -eq 0 ] && grep -aq '^Usage: lantern' "$work/out" || fail "--help gave exit code $rc and no usage on stdout"
+windows "Start FullScreen?" | grep -q . && fail "--help asked the start question"
+echo "usage on stdout, exit code 0"
 
 echo "== the start question, No, the show, Escape"
 "$wine" "$app/lantern.exe" >"$work/out" 2>"$work/err" &
