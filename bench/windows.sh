@@ -12,6 +12,11 @@
 #        BENCH_RUNS=N     runs of each program (default 3)
 set -uo pipefail
 
+# Everything runs on an Xvfb screen of its own.
+if [ -z "${LANTERN_BENCH_XVFB:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" env LANTERN_BENCH_XVFB=1 bash "$0" "$@"
+fi
+
 build=$(cd "${1:-build}" && pwd) || { echo "bench: no build directory" >&2; exit 1; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 zip="$root/build-windows/lantern-windows.zip"
@@ -23,26 +28,14 @@ wine="$(command -v wine64 || echo /usr/lib/wine/wine64)"
 
 scratch=$(mktemp -d /tmp/lantern-bench-windows.XXXXXX)
 export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-xvfbPid=""
 cleanup() {
   [ -d "$WINEPREFIX" ] && wineserver -k 2> /dev/null
-  [ -n "$xvfbPid" ] && kill "$xvfbPid" 2> /dev/null
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 note() { echo "bench: $*" >&2; }
 now() { echo "${EPOCHREALTIME/,/.}"; }
 median() { sort -n | awk '{v[NR] = $1} END {if (NR) print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
-
-exec 7> "$scratch/display"
-Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
-xvfbPid=$!
-exec 7>&-
-for _ in $(seq 50); do
-  [ -s "$scratch/display" ] && break
-  sleep 0.1
-done
-export DISPLAY=":$(head -n1 "$scratch/display")"
 
 unzip -q "$zip" -d "$scratch/app"
 note "Wine prefix"

@@ -74,25 +74,7 @@ grep -q '^Subsystem.*(Windows GUI)' "$work/pe.txt" || { echo "FAIL: lantern.exe 
 echo "imports: $dlls(Windows GUI)"
 
 # Closing a window as a window manager does: the WM_DELETE_WINDOW message.
-cat >"$work/close.c" <<'C'
-#include <X11/Xlib.h>
-#include <stdlib.h>
-int main(int argc, char** argv) {
-  Display* display = XOpenDisplay(NULL);
-  if (display == NULL || argc < 2) return 1;
-  XEvent event = {0};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = strtoul(argv[1], NULL, 0);
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
-  XCloseDisplay(display);
-  return 0;
-}
-C
-cc -o "$work/close-window" "$work/close.c" -lX11
+cc -o "$work/close-window" "$(dirname "${BASH_SOURCE[0]}")/../support/close_window.c" -lX11
 
 cat >"$work/inside.sh" <<'INSIDE'
 set -uo pipefail
@@ -144,8 +126,25 @@ wait_exit() {  # seconds; sets rc
   return 1
 }
 
-size_of() {
-  xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'
+# The window's client area is 640x480 (with no window manager, Wine's X
+# window is the client area).
+expect_client_area() {  # window, what
+  local size
+  size="$(xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
+  [ "$size" = "640x480" ] || fail "the window $2 has a client area of $size, not 640x480"
+}
+
+# The program ends within 10 s with the exit code.
+expect_exit() {  # code, after what
+  wait_exit 10 || fail "still running 10 s after $2"
+  [ "$rc" -eq "$1" ] || fail "exit code $rc after $2, not $1"
+}
+
+# Starts the program from the unpacked zip; $1 answers the start question
+# (yes, no, or empty for the box).
+start() {
+  LANTERN_FULLSCREEN="$1" "$wine" "$app/lantern.exe" >"$work/out" 2>"$work/err" &
+  pid=$!
 }
 
 key() { xdotool key --window "$1" "$2"; }
@@ -220,44 +219,37 @@ windows "Start FullScreen?" | grep -q . && fail "--help asked the start question
 echo "usage on stdout, exit code 0"
 
 echo "== the start question, No, the show, Escape"
-"$wine" "$app/lantern.exe" >"$work/out" 2>"$work/err" &
-pid=$!
+start ""
 box="$(wait_window "Start FullScreen?")" || fail "no box captioned 'Start FullScreen?'"
 grep -aq '^Start FullScreen?: Would You Like To Run In Fullscreen Mode?' "$work/err" ||
   fail "the box does not ask 'Would You Like To Run In Fullscreen Mode?'"
 answer "$box" n || fail "the box does not take No"
 window="$(wait_window "$title")" || fail "no window titled '$title' after No"
-size="$(size_of "$window")"
-[ "$size" = "640x480" ] || fail "the client area is $size, not 640x480"
-echo "window $window: client area $size"
+expect_client_area "$window" "after No"
+echo "window $window: client area 640x480"
 wait_drawing "$window" || fail "the show does not draw"
 key "$window" Escape
-wait_exit 10 || fail "still running 10 s after Escape"
-[ "$rc" -eq 0 ] || fail "exit code $rc after Escape"
+expect_exit 0 Escape
 no_boxes
 echo "Escape: exit code 0"
 
 echo "== closing the window"
-LANTERN_FULLSCREEN=no "$wine" "$app/lantern.exe" >"$work/out" 2>"$work/err" &
-pid=$!
+start no
 window="$(wait_window "$title")" || fail "no window"
 sleep 1
 "$work/close-window" "$window"
-wait_exit 10 || fail "still running 10 s after the window was closed"
-[ "$rc" -eq 0 ] || fail "exit code $rc after closing the window"
+expect_exit 0 "the window was closed"
 no_boxes
 echo "exit code 0"
 
 echo "== full screen refused: Yes, F1, No"
-LANTERN_FULLSCREEN=yes "$wine" "$app/lantern.exe" >"$work/out" 2>"$work/err" &
-pid=$!
+start yes
 box="$(wait_window "lantern by kestrel")" || fail "no box about the full-screen mode"
 grep -aq '^lantern by kestrel: The Requested Fullscreen Mode Is Not Supported By' "$work/err" ||
   fail "the box does not say the mode is not supported"
 answer "$box" y || fail "the box does not take Yes"
 window="$(wait_window "$title")" || fail "no window after Yes"
-size="$(size_of "$window")"
-[ "$size" = "640x480" ] || fail "the window after Yes is $size, not 640x480"
+expect_client_area "$window" "after Yes"
 wait_drawing "$window" >/dev/null || fail "the show does not draw after Yes"
 press "$window" F1
 box="$(wait_window "lantern by kestrel" "$box")" || fail "F1 did not try full screen again"
@@ -265,9 +257,8 @@ answer "$box" n || fail "the box does not take No"
 box="$(wait_window "ERROR")" || fail "no 'ERROR' box after No"
 grep -aq '^ERROR: Program Will Now Close\.' "$work/err" || fail "no 'Program Will Now Close.'"
 answer "$box" Return || fail "the box does not take Return"
-wait_exit 10 || fail "still running 10 s after 'Program Will Now Close.'"
-[ "$rc" -eq 1 ] || fail "exit code $rc after the creation failed, not 1"
-echo "window after Yes: $size; after F1 and No: 'Program Will Now Close.', exit code 1"
+expect_exit 1 "'Program Will Now Close.'"
+echo "window after Yes: 640x480; after F1 and No: 'Program Will Now Close.', exit code 1"
 
 echo "== double-clicked, the module missing"
 cp -r "$app" "$work/nomusic"
@@ -283,8 +274,7 @@ grep -aq '^lantern: cannot open music "TRK-MAIN.mo3"' "$app/lantern.log" ||
   fail "lantern.log beside the program does not name the module"
 grep -aq 'cannot open music' "$work/err" "$work/out" && fail "messages went to the handles Wine has, not to the log"
 key "$window" Escape
-wait_exit 10 || fail "still running 10 s after Escape"
-[ "$rc" -eq 0 ] || fail "exit code $rc"
+expect_exit 0 Escape
 [ -s "$app/lantern.log" ] || fail "the log was removed though it has lines"
 echo "lantern.log: $(grep -a 'TRK-MAIN' "$app/lantern.log" | tr -d '\r'); Escape: exit code 0"
 wineserver -k 2>/dev/null
