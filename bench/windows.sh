@@ -94,18 +94,20 @@ for run in $(seq "$runs"); do
   done
 done
 
+Range() { sort -n | awk 'NR == 1 {lo = $1} {hi = $1} END {print lo "-" hi}'; }
+
 Row() {  # label, file
   local n program launch fps
   n=$(grep -c . "$2")
   [ "$n" -gt 0 ] || { echo "| $1 | n/a | n/a |"; return; }
-  program=$(cut -d' ' -f1 "$2" | median)
-  launch=$(cut -d' ' -f2 "$2" | median)
-  fps=$(cut -d' ' -f3 "$2" | median)
-  echo "| $1 | $program ms ($launch ms from launch) | $fps fps |"
+  program="$(cut -d' ' -f1 "$2" | median) ms ($(cut -d' ' -f1 "$2" | Range))"
+  launch="$(cut -d' ' -f2 "$2" | median) ms"
+  fps="$(cut -d' ' -f3 "$2" | median) fps ($(cut -d' ' -f3 "$2" | Range))"
+  echo "| $1 | $program; $launch from launch | $fps |"
 }
 
 echo
-echo "Machine: $(lscpu 2> /dev/null | sed -n 's/^Model name: *//p' | head -n1), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; medians of $runs runs of $seconds s"
+echo "Machine: $(lscpu 2> /dev/null | sed -n 's/^Model name: *//p' | head -n1), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; medians (and ranges) of $runs runs of $seconds s"
 echo
 echo "| Program | Time to first frame | Frames per second (first $seconds s) |"
 echo "|---|---|---|"
