@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -49,112 +50,112 @@ bool ToUtf8(const wchar_t* text, char* out, size_t outSize) {
 // (a double-click) it writes to lantern.log beside the program, or in
 // %LOCALAPPDATA%\lantern when that folder cannot be written. The log is
 // replaced at every start and removed at exit when nothing was written.
-class MessageOutput {
- public:
-  MessageOutput() {
-    timeBeginPeriod(1);
-    bool outputReady = HasTarget(stdout);
-    bool errorReady = HasTarget(stderr);
-    if (outputReady && errorReady) return;
-    int target = -1;
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) target = OpenConsole();
-    if (target < 0) target = OpenLog();
-    if (target < 0) return;
-    m_redirectedOutput = !outputReady && Redirect(stdout, target, 1);
-    m_redirectedError = !errorReady && Redirect(stderr, target, 2);
-    _close(target);
-  }
 
-  ~MessageOutput() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    struct _stat64 info;
-    if (m_logPath[0] != L'\0' && _wstat64(m_logPath, &info) == 0 && info.st_size == 0) {
-      // Let go of the empty log (the streams now write to NUL) and remove it.
-      int nul = _wopen(L"NUL", _O_WRONLY);
-      if (nul >= 0) {
-        if (m_redirectedOutput) _dup2(nul, 1);
-        if (m_redirectedError) _dup2(nul, 2);
-        _close(nul);
-        DeleteFileW(m_logPath);
-      }
-    }
-    timeEndPeriod(1);
-  }
+// The log in use; empty when the streams go elsewhere. Main thread only.
+wchar_t g_logPath[MAX_PATH] = L"";
+// Which streams were pointed at the console or the log.
+bool g_redirectedOutput = false;
+bool g_redirectedError = false;
 
-  MessageOutput(const MessageOutput&) = delete;
-  MessageOutput& operator=(const MessageOutput&) = delete;
+bool HasTarget(FILE* stream) {
+  int descriptor = _fileno(stream);
+  if (descriptor < 0) return false;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
 
- private:
-  static bool HasTarget(FILE* stream) {
-    int descriptor = _fileno(stream);
-    if (descriptor < 0) return false;
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-           GetFileType(handle) != FILE_TYPE_UNKNOWN;
-  }
-
-  // Points stream at what descriptor target writes to. msvcrt gives the
-  // streams of a program started without standard handles the descriptor
-  // -2 and then refuses to freopen them, so the stream is given its
-  // descriptor back by hand.
-  static bool Redirect(FILE* stream, int target, int descriptor) {
-    if (_dup2(target, descriptor) != 0) return false;
+// Points stream at what descriptor target writes to. msvcrt gives the
+// streams of a program started without standard handles the descriptor -2
+// and then refuses to freopen them, so the stream is given its descriptor
+// back by hand.
+bool Redirect(FILE* stream, int target, int descriptor) {
+  if (_dup2(target, descriptor) != 0) return false;
 #if !defined(_UCRT)
-    if (_fileno(stream) < 0) stream->_file = descriptor;
+  if (_fileno(stream) < 0) stream->_file = descriptor;
 #endif
-    if (stream == stderr) std::setvbuf(stderr, nullptr, _IONBF, 0);
-    return true;
-  }
+  if (stream == stderr) std::setvbuf(stderr, nullptr, _IONBF, 0);
+  return true;
+}
 
-  // The parent's console, as a descriptor; -1 when it cannot be opened.
-  static int OpenConsole() {
-    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
-    if (console == INVALID_HANDLE_VALUE) return -1;
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(console), _O_TEXT);
-    if (descriptor < 0) CloseHandle(console);
-    return descriptor;
-  }
+// The parent's console, as a descriptor; -1 when it cannot be opened.
+int OpenConsole() {
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+  if (console == INVALID_HANDLE_VALUE) return -1;
+  int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(console), _O_TEXT);
+  if (descriptor < 0) CloseHandle(console);
+  return descriptor;
+}
 
-  // Creates (or empties) the log in the first folder that takes it; its
-  // descriptor, -1 when none does.
-  int OpenLog() {
-    DWORD length = GetModuleFileNameW(nullptr, m_logPath, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-      wchar_t* slash = std::wcsrchr(m_logPath, L'\\');
-      if (slash != nullptr && (slash - m_logPath) + 13 < MAX_PATH) {
-        std::wcscpy(slash + 1, L"lantern.log");
-        int descriptor = CreateEmpty();
-        if (descriptor >= 0) return descriptor;
-      }
-    }
-    wchar_t folder[MAX_PATH];
-    length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-    if (length > 0 && length + 21 < MAX_PATH) {
-      std::wcscat(folder, L"\\lantern");
-      CreateDirectoryW(folder, nullptr);
-      std::swprintf(m_logPath, MAX_PATH, L"%ls\\lantern.log", folder);
-      int descriptor = CreateEmpty();
+int CreateEmptyLog() {
+  return _wopen(g_logPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_APPEND | _O_TEXT,
+                _S_IREAD | _S_IWRITE);
+}
+
+// Creates (or empties) the log in the first folder that takes it; its
+// descriptor, -1 when none does.
+int OpenLog() {
+  DWORD length = GetModuleFileNameW(nullptr, g_logPath, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    wchar_t* slash = std::wcsrchr(g_logPath, L'\\');
+    if (slash != nullptr && (slash - g_logPath) + 13 < MAX_PATH) {
+      std::wcscpy(slash + 1, L"lantern.log");
+      int descriptor = CreateEmptyLog();
       if (descriptor >= 0) return descriptor;
     }
-    m_logPath[0] = L'\0';
-    return -1;
   }
-
-  int CreateEmpty() {
-    return _wopen(m_logPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_APPEND | _O_TEXT,
-                  _S_IREAD | _S_IWRITE);
+  wchar_t folder[MAX_PATH];
+  length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
+  if (length > 0 && length + 21 < MAX_PATH) {
+    std::wcscat(folder, L"\\lantern");
+    CreateDirectoryW(folder, nullptr);
+    std::swprintf(g_logPath, MAX_PATH, L"%ls\\lantern.log", folder);
+    int descriptor = CreateEmptyLog();
+    if (descriptor >= 0) return descriptor;
   }
+  g_logPath[0] = L'\0';
+  return -1;
+}
 
-  wchar_t m_logPath[MAX_PATH] = L"";
-  bool m_redirectedOutput = false;
-  bool m_redirectedError = false;
-};
+// At exit: the timer resolution back, and an empty log let go of (the
+// streams then write to NUL) and removed.
+void FinishProcess() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  struct _stat64 info;
+  if (g_logPath[0] != L'\0' && _wstat64(g_logPath, &info) == 0 && info.st_size == 0) {
+    int nul = _wopen(L"NUL", _O_WRONLY);
+    if (nul >= 0) {
+      if (g_redirectedOutput) _dup2(nul, 1);
+      if (g_redirectedError) _dup2(nul, 2);
+      _close(nul);
+      DeleteFileW(g_logPath);
+    }
+  }
+  timeEndPeriod(1);
+}
 
-// Built before main and destroyed after everything main registered.
-MessageOutput g_messageOutput;
+// Before main: the timer resolution and the streams. FinishProcess is
+// registered first, so it runs after every exit handler main registers.
+bool PrepareProcess() {
+  timeBeginPeriod(1);
+  std::atexit(FinishProcess);
+  bool outputReady = HasTarget(stdout);
+  bool errorReady = HasTarget(stderr);
+  if (outputReady && errorReady) return true;
+  int target = -1;
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) target = OpenConsole();
+  if (target < 0) target = OpenLog();
+  if (target < 0) return false;
+  g_redirectedOutput = !outputReady && Redirect(stdout, target, 1);
+  g_redirectedError = !errorReady && Redirect(stderr, target, 2);
+  _close(target);
+  return true;
+}
+
+const bool g_processPrepared = PrepareProcess();
 
 }  // namespace
 
