@@ -28,7 +28,8 @@ void PrintUsage() {
       "  LANTERN_FULLSCREEN=yes|no  answer the full-screen question without the box\n"
       "  LANTERN_FROM=ORDER[:ROW]   start at that music position, every scene as if\n"
       "                             the show had played up to it\n"
-      "  LANTERN_TIMING=1           print the time from start to the first frame\n");
+      "  LANTERN_TIMING=1           print the time from start to the first frame, and\n"
+      "                             at the end the frame rate after it\n");
 }
 
 // Stops the clock thread and the music. Also registered with atexit, since

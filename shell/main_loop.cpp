@@ -26,18 +26,36 @@ constexpr int kWindowBits = 32;
 
 std::chrono::steady_clock::time_point g_programStart;
 
+// With LANTERN_TIMING: frames presented since the first one, and when that was.
+bool g_countFrames = false;
+long long g_framesPresented = 0;
+std::chrono::steady_clock::time_point g_firstFrameTime;
+
 // Prints the time to the first presented frame, once.
 void ReportFirstFrame() {
   g_reportFirstFrame = false;
-  const auto elapsed = std::chrono::steady_clock::now() - g_programStart;
+  g_countFrames = true;
+  g_firstFrameTime = std::chrono::steady_clock::now();
+  const auto elapsed = g_firstFrameTime - g_programStart;
   std::fprintf(stderr, "lantern: first frame after %lld ms\n",
                static_cast<long long>(
                    std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
+
+// Prints how many frames were presented after the first, and how fast.
+void ReportFrameRate() {
+  if (!g_countFrames || g_framesPresented == 0) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - g_firstFrameTime).count();
+  std::fprintf(stderr, "lantern: %lld frames in %.2f s after the first (%.1f fps)\n",
+               g_framesPresented, seconds, seconds > 0.0 ? g_framesPresented / seconds : 0.0);
 }
 }  // namespace
 
 void StartTimingFromEnvironment() {
   g_programStart = std::chrono::steady_clock::now();
+  g_countFrames = false;
+  g_framesPresented = 0;
   const char* value = std::getenv("LANTERN_TIMING");
   g_reportFirstFrame = value != nullptr && value[0] != '\0' && value[0] != '0';
 }
@@ -126,6 +144,7 @@ bool RunDemoPass() {
     g_running.store(0, std::memory_order_relaxed);
   } else {
     system->swapBuffers(g_hDC);
+    if (g_countFrames && g_active) ++g_framesPresented;
     if (g_reportFirstFrame && g_active) ReportFirstFrame();
   }
 
@@ -145,6 +164,7 @@ bool RunDemoPass() {
 
 int EndDemo() {
   if (g_loopCreationFailed) return kExitCreationFailed;
+  ReportFrameRate();
   DestroyDemoWindow();
   return g_loopQuitTaken ? static_cast<int>(g_loopMessage.wParam) : 0;
 }

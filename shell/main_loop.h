@@ -14,7 +14,8 @@ extern int g_presetFullscreenAnswer;
 extern bool (*g_drawFrameHook)();
 
 // When set (LANTERN_TIMING=1), the program prints once, to stderr, how many
-// milliseconds passed from the start of main to the first presented frame.
+// milliseconds passed from the start of main to the first presented frame,
+// and at the end how many frames it presented after that one, at what rate.
 extern bool g_reportFirstFrame;
 
 // Remembers when the program started and reads LANTERN_TIMING.

@@ -415,6 +415,34 @@ TEST_F(ShellTest, BusyQueueIsDrainedBeforeAFrameIsDrawn) {
   EXPECT_EQ(Count("destroyWindow"), 1);
 }
 
+TEST_F(ShellTest, TimingReportsTheFirstFrameOnceAndCountsOnlyPresentedFramesAfterIt) {
+  setenv("LANTERN_TIMING", "1", 1);
+  StartTimingFromEnvironment();
+  unsetenv("LANTERN_TIMING");
+  ASSERT_TRUE(g_reportFirstFrame);
+  g_presetFullscreenAnswer = kAnswerNo;
+  // Minimised from the start: no frame; restored: five frames presented,
+  // the sixth ends the show and is not presented.
+  g_fake.queue = {{0, {kMsgActivate, 0x10000, 0}}, {3, {kMsgActivate, 1, 0}}};
+  g_fake.drawsUntilEnd = 6;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunDemo(), 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.find("first frame after"), err.rfind("first frame after")) << err;
+  EXPECT_NE(err.find("lantern: first frame after"), std::string::npos) << err;
+  EXPECT_NE(err.find("lantern: 4 frames in "), std::string::npos) << err;
+  EXPECT_FALSE(g_reportFirstFrame);
+
+  // A later start counts afresh; without LANTERN_TIMING nothing is printed.
+  SetUp();
+  StartTimingFromEnvironment();
+  g_presetFullscreenAnswer = kAnswerNo;
+  g_fake.drawsUntilEnd = 3;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunDemo(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST_F(ShellTest, EscapeEndsTheLoopWhetherOrNotTheWindowIsActive) {
   g_presetFullscreenAnswer = kAnswerNo;
   g_fake.queue = {{0, {kMsgActivate, 0x10000, 0}}, {3, Key(true, kVkEscape)}};

@@ -23,26 +23,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 # Closing a window as a window manager does: the WM_DELETE_WINDOW message.
-cat >"$work/close.c" <<'C'
-#include <X11/Xlib.h>
-#include <stdio.h>
-#include <stdlib.h>
-int main(int argc, char** argv) {
-  Display* display = XOpenDisplay(NULL);
-  if (display == NULL || argc < 2) return 1;
-  XEvent event = {0};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = strtoul(argv[1], NULL, 0);
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = XInternAtom(display, "WM_DELETE_WINDOW", False);
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
-  XCloseDisplay(display);
-  return 0;
-}
-C
-cc -o "$work/close-window" "$work/close.c" -lX11
+cc -o "$work/close-window" "$(dirname "${BASH_SOURCE[0]}")/../support/close_window.c" -lX11
 
 # ---- No display: the window-creation message and a non-zero exit ------------
 echo "== no display"

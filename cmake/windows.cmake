@@ -1,0 +1,28 @@
+# The Windows program's dependencies, included by CMakeLists.txt when it
+# builds for Windows: libopenmpt from the prefix scripts/build-windows.sh
+# cross-builds (LANTERN_WINDOWS_DEPS), OpenGL, GLU and winmm from mingw-w64,
+# everything linked statically into one GUI program that needs no DLL of its
+# own. Only the program is built: generators, tests and benchmarks run on
+# the build machine.
+set(LANTERN_WINDOWS_DEPS "" CACHE PATH "Prefix holding the cross-built static libopenmpt")
+find_path(LANTERN_OPENMPT_INCLUDE_DIR libopenmpt/libopenmpt.h
+  PATHS ${LANTERN_WINDOWS_DEPS}/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(LANTERN_OPENMPT_LIBRARY NAMES libopenmpt.a
+  PATHS ${LANTERN_WINDOWS_DEPS}/lib NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT LANTERN_OPENMPT_INCLUDE_DIR OR NOT LANTERN_OPENMPT_LIBRARY)
+  message(FATAL_ERROR "No static libopenmpt for Windows under LANTERN_WINDOWS_DEPS="
+    "'${LANTERN_WINDOWS_DEPS}'; scripts/build-windows.sh builds one there.")
+endif()
+add_library(lantern_windows_openmpt INTERFACE)
+target_include_directories(lantern_windows_openmpt INTERFACE ${LANTERN_OPENMPT_INCLUDE_DIR})
+# libopenmpt names ole32 and rpcrt4 for static linking (its Libs.private).
+target_link_libraries(lantern_windows_openmpt INTERFACE ${LANTERN_OPENMPT_LIBRARY} ole32 rpcrt4)
+
+set(LANTERN_WINDOWS_LIBRARIES lantern_windows_openmpt opengl32 glu32 winmm)
+set(LANTERN_TESTS OFF)
+set(LANTERN_DATA OFF)
+# A GUI program (no console window on a double-click), with the C and C++
+# run-times and winpthreads inside it, stripped, and without a link time
+# stamp, so that the same sources give the same program.
+set(CMAKE_WIN32_EXECUTABLE ON)
+add_link_options(-static -s -Wl,--no-insert-timestamp)

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Cross-builds the show for 64-bit Windows into build-windows/ and writes
+# build-windows/lantern-windows.zip: lantern.exe, the show's data made by the
+# native generators, and README.txt for Windows users.
+#
+# libopenmpt for Windows is built once from Debian's source package into
+# build-windows/deps/ and reused while its recipe stays the same.
+#
+# Usage: scripts/build-windows.sh [NATIVE_BUILD_DIR]
+#   With no argument it installs what is missing and builds the native tree
+#   in build/ first (its generators make the data). With one, it takes the
+#   data from NATIVE_BUILD_DIR/data as it is (the test suite does this).
+set -euo pipefail
+LANTERN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$LANTERN_ROOT/scripts/setup.sh"
+
+lantern_install "${lantern_packages_windows[@]}"
+if [ $# -ge 1 ]; then
+  native="$(cd "$1" && pwd)"
+else
+  lantern_install "${lantern_packages_run[@]}"
+  lantern_build
+  native="$LANTERN_ROOT/build"
+fi
+[ -f "$native/data/TRK-MAIN.mo3" ] || { echo "build-windows.sh: no show data in $native/data" >&2; exit 1; }
+
+out="$LANTERN_ROOT/build-windows"
+deps="$out/deps"
+prefix="$deps/prefix"
+mkdir -p "$out"
+
+# --- libopenmpt, static, for x86_64-w64-mingw32 ------------------------------
+# Only libopenmpt itself: no optional codecs (the show's MO3 has plain
+# samples), no player, examples, tests or documentation, no debug info.
+openmpt_flags="-O2"
+openmpt_configure=(
+  --host=x86_64-w64-mingw32
+  CC=x86_64-w64-mingw32-gcc-posix CXX=x86_64-w64-mingw32-g++-posix
+  "CFLAGS=$openmpt_flags" "CXXFLAGS=$openmpt_flags"
+  --disable-shared --enable-static
+  --without-zlib --without-mpg123 --without-ogg --without-vorbis --without-vorbisfile
+  --without-portaudio --without-portaudiocpp --without-pulseaudio --without-sndfile --without-flac
+  --disable-openmpt123 --disable-examples --disable-tests --disable-doxygen-doc
+)
+recipe="libopenmpt (Debian bookworm source) ${openmpt_configure[*]}"
+if [ -f "$prefix/lib/libopenmpt.a" ] && [ "$(cat "$prefix/.recipe" 2>/dev/null)" = "$recipe" ]; then
+  echo "libopenmpt for Windows: reused from $prefix"
+else
+  started=$(date +%s)
+  echo "libopenmpt for Windows: building from Debian's source package (a few minutes, once)"
+  source_dir="$(bash "$LANTERN_ROOT/scripts/fetch-source.sh" libopenmpt "$deps/source")"
+  rm -rf "$deps/obj" "$prefix"
+  mkdir -p "$deps/obj"
+  if ! (cd "$deps/obj" &&
+    "$source_dir/configure" --prefix="$prefix" "${openmpt_configure[@]}" >configure.log 2>&1 &&
+    make -j "$(nproc)" >make.log 2>&1 && make install >install.log 2>&1); then
+    echo "build-windows.sh: libopenmpt failed to build; the end of its logs in $deps/obj:" >&2
+    tail -n 20 "$deps/obj"/*.log >&2
+    exit 1
+  fi
+  echo "$recipe" >"$prefix/.recipe"
+  rm -rf "$deps/obj"
+  echo "libopenmpt for Windows: built in $(($(date +%s) - started)) s"
+fi
+
+# --- lantern.exe ---------------------------------------------------------------
+cmake -S "$LANTERN_ROOT" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$LANTERN_ROOT/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DLANTERN_WINDOWS_DEPS="$prefix" >/dev/null
+cmake --build "$out" -j "$(nproc)" --target lantern
+
+# --- The zip -------------------------------------------------------------------
+# lantern/lantern.exe, lantern/README.txt and lantern/data/: every file of
+# the native data, with fixed times and in a fixed order, so that the same
+# sources give the same zip.
+stage="$out/package"
+rm -rf "$stage"
+mkdir -p "$stage/lantern/data"
+cp "$out/lantern.exe" "$stage/lantern/"
+sed 's/$/\r/' "$LANTERN_ROOT/docs/windows-readme.txt" >"$stage/lantern/README.txt"
+find "$native/data" -maxdepth 1 -type f ! -name '.*' -exec cp {} "$stage/lantern/data/" \;
+find "$stage" -exec touch -h -d '2000-01-01 00:00:00 UTC' {} +
+zip_file="$out/lantern-windows.zip"
+rm -f "$zip_file"
+(cd "$stage" && find lantern | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$zip_file")
+echo "Windows zip: $zip_file ($(stat -c %s "$zip_file") bytes)"

@@ -1,0 +1,299 @@
+#!/usr/bin/env bash
+# The Windows program, from its unpacked zip, under Wine on Xvfb. First the
+# zip itself (the program, the readme and exactly the native data) and the
+# program's imports (only DLLs every Windows has, a GUI program). Then under
+# Wine: --help prints its usage; the start question in a box captioned
+# "Start FullScreen?", No gives a window "lantern from kestrel" with a
+# 640x480 client area, the show draws (screenshots a second apart neither
+# black nor identical), Escape ends it with 0; closing the window ends it
+# with 0; the full-screen mode refused (Xvfb has no 640x480 mode) answered
+# Yes, F1, then No ends it with 1; started as a double-click (no standard
+# handles) without the module, the show still runs and says so in
+# lantern.log beside the program.
+# Brings build-windows/ up to date first (scripts/build-windows.sh; the
+# first build of libopenmpt takes minutes).
+# Usage: xvfb_wine.sh BUILD_DIR
+set -euo pipefail
+
+build="$(cd "${1:?usage: xvfb_wine.sh BUILD_DIR}" && pwd)"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+wine="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+for tool in xvfb-run xdotool xwininfo import identify compare unzip cc x86_64-w64-mingw32-objdump "$wine" wineserver; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+[ -f "$build/data/TRK-MAIN.mo3" ] || { echo "FAIL: no show data in $build/data"; exit 1; }
+
+work="$(mktemp -d /tmp/lantern-wine-test.XXXXXX)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== the Windows build"
+if ! bash "$root/scripts/build-windows.sh" "$build" >"$work/build.log" 2>&1; then
+  tail -30 "$work/build.log"
+  echo "FAIL: scripts/build-windows.sh failed"
+  exit 1
+fi
+grep -E '^(libopenmpt|Windows zip)' "$work/build.log"
+zip="$root/build-windows/lantern-windows.zip"
+[ -f "$zip" ] || { echo "FAIL: no zip at $zip"; exit 1; }
+
+echo "== the zip"
+unzip -q "$zip" -d "$work/app"
+app="$work/app/lantern"
+exe="$app/lantern.exe"
+[ -f "$exe" ] && [ -f "$app/README.txt" ] || { echo "FAIL: the zip lacks lantern/lantern.exe or lantern/README.txt"; exit 1; }
+extra="$(cd "$work/app" && find . -mindepth 1 ! -path ./lantern ! -path ./lantern/lantern.exe \
+  ! -path ./lantern/README.txt ! -path ./lantern/data ! -path './lantern/data/*')"
+[ -z "$extra" ] || { echo "FAIL: unexpected entries in the zip: $extra"; exit 1; }
+expected="$(cd "$build/data" && find . -maxdepth 1 -type f ! -name '.*' | sort)"
+packed="$(cd "$app/data" && find . -type f | sort)"
+[ "$expected" = "$packed" ] || { echo "FAIL: the zip's data/ is not the native data"; diff <(echo "$expected") <(echo "$packed") | head; exit 1; }
+while read -r file; do
+  cmp -s "$build/data/$file" "$app/data/$file" || { echo "FAIL: data/$file differs from the native data"; exit 1; }
+done <<<"$packed"
+grep -q $'\r$' "$app/README.txt" || { echo "FAIL: README.txt does not have Windows line ends"; exit 1; }
+grep -q 'lantern.log' "$app/README.txt" || { echo "FAIL: README.txt does not say where messages go"; exit 1; }
+echo "lantern.exe $(stat -c %s "$exe") bytes, README.txt, $(echo "$packed" | wc -l) data files; zip $(stat -c %s "$zip") bytes"
+
+# Only DLLs that ship with every Windows, and a GUI program (no console
+# window on a double-click).
+x86_64-w64-mingw32-objdump -p "$exe" >"$work/pe.txt"
+dlls="$(sed -n 's/^[[:space:]]*DLL Name: //p' "$work/pe.txt" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')"
+for dll in $dlls; do
+  case "$dll" in
+    kernel32.dll | user32.dll | gdi32.dll | opengl32.dll | glu32.dll | winmm.dll | msvcrt.dll | \
+      advapi32.dll | shell32.dll | ole32.dll | rpcrt4.dll) ;;
+    *) echo "FAIL: lantern.exe imports $dll, which not every Windows has"; exit 1 ;;
+  esac
+done
+grep -q '^Subsystem.*(Windows GUI)' "$work/pe.txt" || { echo "FAIL: lantern.exe is not a GUI program"; exit 1; }
+echo "imports: $dlls(Windows GUI)"
+
+# Closing a window as a window manager does: the WM_DELETE_WINDOW message.
+cc -o "$work/close-window" "$(dirname "${BASH_SOURCE[0]}")/../support/close_window.c" -lX11
+
+cat >"$work/inside.sh" <<'INSIDE'
+set -uo pipefail
+wine="$1"
+app="$2"
+work="$3"
+title='lantern from kestrel'
+pid=""
+
+fail() {
+  echo "FAIL: $*"
+  for log in "$work/err" "$app/lantern.log"; do
+    [ -f "$log" ] && grep -av -e '^ALSA lib' -e 'XGetInputFocus' "$log" | grep -v 'cannot open picture' | tail -15
+  done
+  wineserver -k 2>/dev/null
+  exit 1
+}
+
+# Top-level windows titled exactly $1, one id a line. With no window manager
+# the program's window and its boxes are children of the root, and Wine's
+# titles are UTF-8 properties that xdotool's search does not read.
+windows() {
+  xwininfo -root -children 2>/dev/null | awk -v t="\"$1\":" 'index($0, t) {print $1}' |
+    while read -r id; do
+      xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && echo "$id"
+    done
+}
+
+wait_window() {  # title, other than $2; prints its id
+  local found=""
+  for _ in $(seq 300); do
+    found="$(windows "$1" | grep -v "^${2:-none}\$" | head -1)"
+    [ -n "$found" ] && { echo "$found"; return 0; }
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# The program runs from a batch file, which writes its exit code as Windows
+# has it to rc.txt: Wine's server kills a process whose Unix side is still
+# tearing down half a second after its last thread ended, so under a heavy
+# load the Unix exit status can be 137 while Windows keeps the real code.
+windows_path() { echo "Z:${1//\//\\}"; }
+
+run_batch() {  # the batch file's command line
+  rm -f "$work/rc.txt"
+  printf '@%s\r\n@>"%s" echo %%errorlevel%%\r\n' "$1" "$(windows_path "$work/rc.txt")" >"$work/run.bat"
+  "$wine" cmd /c "$(windows_path "$work/run.bat")" >"$work/out" 2>"$work/err" &
+  pid=$!
+}
+
+wait_exit() {  # seconds; sets rc to the exit code
+  for _ in $(seq $(($1 * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      rc="$(tr -dc '0-9' <"$work/rc.txt" 2>/dev/null)"
+      [ -n "$rc" ] || rc="unknown"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# The window's client area is 640x480 (with no window manager, Wine's X
+# window is the client area).
+expect_client_area() {  # window, what
+  local size
+  size="$(xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')"
+  [ "$size" = "640x480" ] || fail "the window $2 has a client area of $size, not 640x480"
+}
+
+# The program ends within 10 s with the exit code.
+expect_exit() {  # code, after what
+  wait_exit 10 || fail "still running 10 s after $2"
+  [ "$rc" = "$1" ] || fail "exit code $rc after $2, not $1"
+}
+
+# Starts the program from the unpacked zip, its output handed over; $1
+# answers the start question (yes, no, or empty for the box), the rest are
+# its arguments.
+start() {
+  local answer="$1"
+  shift
+  LANTERN_FULLSCREEN="$answer" run_batch "\"$(windows_path "$app/lantern.exe")\" $*"
+}
+
+key() { xdotool key --window "$1" "$2"; }
+
+# A key held for a while, as a person presses it: F1 acts on the key flag
+# at the next idle pass, so a press and release that Wine delivers in one
+# batch cancel out before the loop looks.
+press() {
+  xdotool keydown --window "$1" "$2"
+  sleep 0.5
+  xdotool keyup --window "$1" "$2"
+}
+
+# Answers a box with the key of its button and waits until it is gone.
+answer() {
+  key "$1" "$2"
+  for _ in $(seq 100); do
+    windows_id_viewable "$1" || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+windows_id_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+
+# The window's pixels as a PNG; its mean brightness, 0 to 1.
+shoot() { import -window "$1" "$2" 2>/dev/null; }
+brightness() { identify -format '%[fx:mean]' "$1"; }
+
+# The show draws: within 20 s, two screenshots a second apart that are
+# neither black nor the same (the loading screen stands still until the
+# show begins).
+wait_drawing() {
+  local mean_a mean_b differ
+  shoot "$1" "$work/a.png" || return 1
+  for _ in $(seq 20); do
+    sleep 1
+    shoot "$1" "$work/b.png" || return 1
+    mean_a="$(brightness "$work/a.png")"
+    mean_b="$(brightness "$work/b.png")"
+    differ="$(compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 || true)"
+    if awk -v a="$mean_a" -v b="$mean_b" -v d="$differ" 'BEGIN {exit !(a > 0.02 && b > 0.02 && d + 0 > 1000)}'; then
+      echo "screenshots a second apart: brightness $mean_a and $mean_b, $differ pixels differ"
+      return 0
+    fi
+    mv "$work/b.png" "$work/a.png"
+  done
+  echo "last screenshots: brightness $mean_a and $mean_b, $differ pixels differ"
+  return 1
+}
+
+no_boxes() {
+  if grep -aE '^(ERROR|SHUTDOWN ERROR|lantern by kestrel):' "$work/err"; then
+    fail "a box was shown"
+  fi
+}
+
+cd "$work"  # not the program's folder: it finds its data itself
+"$wine" wineboot -i >/dev/null 2>&1
+# A Windows process that waits for the whole run: when the last one ends,
+# Wine stops its services and desktop, and the next program's first window
+# then waits 10 s for them to start again (RpcSs).
+mkfifo "$work/hold"
+exec 8<>"$work/hold"
+"$wine" cmd.exe /c pause <"$work/hold" >/dev/null 2>&1 &
+
+echo "== --help from a console"
+start "" --help
+expect_exit 0 --help
+grep -aq '^Usage: lantern' "$work/out" || fail "--help printed no usage on stdout"
+windows "Start FullScreen?" | grep -q . && fail "--help asked the start question"
+echo "usage on stdout, exit code 0"
+
+echo "== the start question, No, the show, Escape"
+start ""
+box="$(wait_window "Start FullScreen?")" || fail "no box captioned 'Start FullScreen?'"
+grep -aq '^Start FullScreen?: Would You Like To Run In Fullscreen Mode?' "$work/err" ||
+  fail "the box does not ask 'Would You Like To Run In Fullscreen Mode?'"
+answer "$box" n || fail "the box does not take No"
+window="$(wait_window "$title")" || fail "no window titled '$title' after No"
+expect_client_area "$window" "after No"
+echo "window $window: client area 640x480"
+wait_drawing "$window" || fail "the show does not draw"
+key "$window" Escape
+expect_exit 0 Escape
+no_boxes
+echo "Escape: exit code 0"
+
+echo "== closing the window"
+start no
+window="$(wait_window "$title")" || fail "no window"
+sleep 1
+"$work/close-window" "$window"
+expect_exit 0 "the window was closed"
+no_boxes
+echo "exit code 0"
+
+echo "== full screen refused: Yes, F1, No"
+start yes
+box="$(wait_window "lantern by kestrel")" || fail "no box about the full-screen mode"
+grep -aq '^lantern by kestrel: The Requested Fullscreen Mode Is Not Supported By' "$work/err" ||
+  fail "the box does not say the mode is not supported"
+answer "$box" y || fail "the box does not take Yes"
+window="$(wait_window "$title")" || fail "no window after Yes"
+expect_client_area "$window" "after Yes"
+wait_drawing "$window" >/dev/null || fail "the show does not draw after Yes"
+press "$window" F1
+box="$(wait_window "lantern by kestrel" "$box")" || fail "F1 did not try full screen again"
+answer "$box" n || fail "the box does not take No"
+box="$(wait_window "ERROR")" || fail "no 'ERROR' box after No"
+grep -aq '^ERROR: Program Will Now Close\.' "$work/err" || fail "no 'Program Will Now Close.'"
+answer "$box" Return || fail "the box does not take Return"
+expect_exit 1 "'Program Will Now Close.'"
+echo "window after Yes: 640x480; after F1 and No: 'Program Will Now Close.', exit code 1"
+
+echo "== double-clicked, the module missing"
+cp -r "$app" "$work/nomusic"
+rm "$work/nomusic/data/TRK-MAIN.mo3"
+app="$work/nomusic"
+# start runs the program as Explorer would: no standard handles.
+LANTERN_FULLSCREEN=no run_batch "start \"\" /wait \"$(windows_path "$app/lantern.exe")\""
+window="$(wait_window "$title")" || fail "no window without the module"
+sleep 2
+kill -0 "$pid" 2>/dev/null || fail "ended without the module"
+grep -aq '^lantern: cannot open music "TRK-MAIN.mo3"' "$app/lantern.log" ||
+  fail "lantern.log beside the program does not name the module"
+grep -aq 'cannot open music' "$work/err" "$work/out" && fail "messages went to the handles Wine has, not to the log"
+key "$window" Escape
+expect_exit 0 Escape
+[ -s "$app/lantern.log" ] || fail "the log was removed though it has lines"
+echo "lantern.log: $(grep -a 'TRK-MAIN' "$app/lantern.log" | tr -d '\r'); Escape: exit code 0"
+wineserver -k 2>/dev/null
+echo "PASS"
+INSIDE
+
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inside.sh" "$wine" "$app" "$work"
