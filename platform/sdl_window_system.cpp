@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <strings.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -111,10 +112,17 @@ void SetGlAttributes(const PixelFormatRequest& request) {
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, request.doubleBuffer ? 1 : 0);
 }
 
+// A connection to the display that the server closes while the client
+// writes its greeting raises SIGPIPE in Xlib's write, which would end the
+// program without a word; ignored, the write fails with EPIPE and the
+// connection counts as not made, so it is tried again and said.
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 int ShowBox(const char* text, const char* caption, unsigned style) {
   std::fprintf(stderr, "%s: %s\n", caption, text);
   std::fflush(stderr);
   if (NoVisibleDisplay()) return kAnswerNone;
+  IgnoreBrokenPipes();
 
   SDL_MessageBoxButtonData okButton[1] = {
       {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT,
@@ -178,6 +186,7 @@ int ShowBox(const char* text, const char* caption, unsigned style) {
 // named, the choice is SDL's (and tried once).
 bool StartVideo() {
   g_displayGivenUp = false;
+  IgnoreBrokenPipes();
   const char* drivers[2];
   int count = DisplayVideoDrivers(SDL_getenv("SDL_VIDEODRIVER"), SDL_getenv("DISPLAY"),
                                   SDL_getenv("WAYLAND_DISPLAY"), drivers);
