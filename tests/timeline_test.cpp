@@ -56,9 +56,10 @@ TEST_F(ClockTest, AboutOneTickPer14MillisecondsAndASecondStartLeavesOneWriter) {
   float before = Ticks();
   Sleep(560);
   float counted = Ticks() - before;
-  // 40 passes at most; fewer when sleeps stretch on a busy machine.
+  // 40 passes at most; fewer when sleeps stretch on a busy machine (two
+  // parallel tests and a fuzzer on two cores halved the count at times).
   EXPECT_LE(counted, 41.0f);
-  EXPECT_GE(counted, 20.0f);
+  EXPECT_GE(counted, 10.0f);
 
   StartClockThread();  // as after an F1
   EXPECT_EQ(ClockThreadsRunning(), 1);
@@ -66,7 +67,7 @@ TEST_F(ClockTest, AboutOneTickPer14MillisecondsAndASecondStartLeavesOneWriter) {
   Sleep(560);
   counted = Ticks() - before;
   EXPECT_LE(counted, 41.0f);  // two writers would count about 80
-  EXPECT_GE(counted, 20.0f);
+  EXPECT_GE(counted, 10.0f);
   EXPECT_EQ(ClockThreadsRunning(), 1);
 }
 
@@ -81,7 +82,9 @@ TEST_F(ClockTest, StopsWithinAPassOnceRunningIsClearedAndCanStartAgain) {
   }
   auto stopped = std::chrono::steady_clock::now() - cleared;
   EXPECT_EQ(ClockThreadsRunning(), 0);
-  EXPECT_LT(stopped, milliseconds(14 + 30));  // one pass, with room for a busy machine
+  // One pass (14 ms), with room for a starved thread; a loop that missed
+  // the flag would run to the 500 ms limit.
+  EXPECT_LT(stopped, milliseconds(14 + 150));
   float frozen = Ticks();
   Sleep(60);
   EXPECT_EQ(Ticks(), frozen);
@@ -89,7 +92,11 @@ TEST_F(ClockTest, StopsWithinAPassOnceRunningIsClearedAndCanStartAgain) {
   // A later start (with g_running set again) counts on from where it was.
   g_running.store(1);
   StartClockThread();
-  Sleep(100);
+  auto restarted = std::chrono::steady_clock::now();
+  while (Ticks() <= frozen + 2.0f &&
+         std::chrono::steady_clock::now() - restarted < milliseconds(2000)) {
+    Sleep(5);
+  }
   EXPECT_GT(Ticks(), frozen + 2.0f);
   EXPECT_EQ(ClockThreadsRunning(), 1);
 }
