@@ -2,12 +2,12 @@
 // render helpers include this instead of the system headers, so that each
 // platform can supply them its own way. The browser build (and a native
 // build with LANTERN_GL_LAYER, over OpenGL ES 2.0) draws through the
-// project's fixed-function layer, platform/web_gl_layer.h.
+// project's fixed-function layer, platform/web/gl_layer.h.
 #pragma once
 
 #if defined(__EMSCRIPTEN__) || defined(LANTERN_GL_LAYER)
 
-#include "platform/web_gl_layer.h"
+#include "platform/web/gl_layer.h"
 
 #define glEnable LglEnable
 #define glDisable LglDisable

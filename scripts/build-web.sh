@@ -60,9 +60,9 @@ cmake --build "$out/wasm" -j "$(nproc)"
 # fetches. Rebuilt whole, so that nothing stale stays in it.
 rm -rf "$site.new"
 mkdir -p "$site.new/data"
-cp "$LANTERN_ROOT/platform/web_page.html" "$site.new/index.html"
-cp "$LANTERN_ROOT/platform/web_page.js" "$site.new/page.js"
-cp "$LANTERN_ROOT/platform/web_page.css" "$site.new/page.css"
+cp "$LANTERN_ROOT/platform/web/page.html" "$site.new/index.html"
+cp "$LANTERN_ROOT/platform/web/page.js" "$site.new/page.js"
+cp "$LANTERN_ROOT/platform/web/page.css" "$site.new/page.css"
 cp "$out/wasm/lantern.js" "$out/wasm/lantern.wasm" "$site.new/"
 (
   cd "$LANTERN_ROOT/build/data"

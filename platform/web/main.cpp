@@ -8,7 +8,7 @@
 #include <emscripten/html5.h>
 
 #include "platform/music_player.h"
-#include "platform/web_platform.h"
+#include "platform/web/platform.h"
 #include "shell/data_directory.h"
 #include "shell/main_loop.h"
 #include "shell/window.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "platform/audio_output.h"
-#include "platform/web_platform.h"
+#include "platform/web/platform.h"
 
 namespace {
 

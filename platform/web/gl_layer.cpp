@@ -4,7 +4,7 @@
 // the GLU calls the show makes, computed the way Mesa's GLU 9.0 computes
 // them (mipmaps with its box filters, the cylinder's vertex order and
 // texture coordinates, the camera matrices).
-#include "platform/web_gl_layer.h"
+#include "platform/web/gl_layer.h"
 
 #include <cmath>
 #include <cstddef>

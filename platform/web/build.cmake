@@ -1,5 +1,5 @@
 # The show for web browsers: the same sources as the desktop program with
-# the web_ (and posix_) platform files, drawn through the fixed-function
+# the web/ (and posix/) platform backends, drawn through the fixed-function
 # layer over WebGL, and libopenmpt compiled from Debian's source package
 # (LANTERN_OPENMPT_SOURCE, unpacked by scripts/fetch-source.sh). Writes
 # lantern.js and lantern.wasm; scripts/build-web.sh puts them into the
@@ -36,18 +36,15 @@ target_precompile_headers(openmpt PRIVATE
 
 file(GLOB LANTERN_CORE_SOURCES CONFIGURE_DEPENDS
   common/*.cpp timeline/*.cpp resources/*.cpp render/*.cpp scenes/*.cpp
-  shell/*.cpp platform/*.cpp)
+  shell/*.cpp platform/*.cpp platform/web/*.cpp platform/posix/*.cpp)
 list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/shell/main\\.cpp$")
-list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/platform/web_main\\.cpp$")
-foreach(prefix sdl win32)
-  list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/platform/${prefix}_[^/]*\\.cpp$")
-endforeach()
+list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/platform/web/main\\.cpp$")
 
 add_library(lantern_core STATIC ${LANTERN_CORE_SOURCES})
 target_include_directories(lantern_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(lantern_core PUBLIC openmpt)
 
-add_executable(lantern platform/web_main.cpp)
+add_executable(lantern platform/web/main.cpp)
 target_link_libraries(lantern PRIVATE lantern_core)
 set_target_properties(lantern PROPERTIES SUFFIX ".js" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_options(lantern PRIVATE

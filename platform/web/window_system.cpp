@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/web_gl_layer.h"
-#include "platform/web_platform.h"
+#include "platform/web/gl_layer.h"
+#include "platform/web/platform.h"
 #include "platform/window_system.h"
 
 namespace {
