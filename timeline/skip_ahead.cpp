@@ -1,8 +1,6 @@
-// Skipping ahead in the show: the silent walk of the music, the simulated
-// clock and the frames drawn through a 1-pixel viewport.
+// Skipping ahead in the show: the simulated clock and the frames drawn
+// through a 1-pixel viewport, following the platform's song walk.
 #include "timeline/skip_ahead.h"
-
-#include <libopenmpt/libopenmpt.h>
 
 #include <cstdio>
 #include <vector>
@@ -12,10 +10,6 @@
 #include "timeline/sequencer.h"
 
 namespace {
-
-// Sample frames rendered per call when a frame's samples are thrown away.
-constexpr int64_t kScratchFrames = 1024;
-float g_scratch[kScratchFrames * 2];
 
 // What BeginUnseenFrames found, for EndUnseenFrames to put back.
 GLint g_savedViewport[4];
@@ -44,11 +38,6 @@ bool ReadFileBytes(const char* fileName, std::vector<char>* bytes) {
   const bool ok = std::ferror(file) == 0 && !bytes->empty();
   std::fclose(file);
   return ok;
-}
-
-openmpt_module* CreateModule(const std::vector<char>& bytes) {
-  return openmpt_module_create_from_memory2(bytes.data(), bytes.size(), openmpt_log_func_silent, nullptr,
-                                            openmpt_error_func_ignore, nullptr, nullptr, nullptr, nullptr);
 }
 
 // The walk shared by WalkSongTo and SkipAheadTo; draws when draw is set.
@@ -101,48 +90,6 @@ bool ParseShowPosition(const char* text, ShowPosition* position, bool* rowGiven)
   return true;
 }
 
-void StartSilentSong(SilentSong* song, openmpt_module* module, int sampleRate, bool forSound) {
-  song->module = module;
-  song->sampleRate = sampleRate;
-  song->ended = false;
-  song->moved = false;
-  song->position = {0, 0};
-  if (module == nullptr) return;
-  openmpt_module_set_repeat_count(module, 0);
-  openmpt_module_ctl_set_text(module, "play.at_end", "stop");
-  if (!forSound) openmpt_module_set_render_param(module, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 1);
-  song->position = {openmpt_module_get_current_order(module), openmpt_module_get_current_row(module)};
-}
-
-int64_t AdvanceSilentSong(SilentSong* song, int64_t count, float* out) {
-  if (out != nullptr) {
-    for (int64_t i = 0; i < 2 * count; ++i) out[i] = 0.0f;
-  }
-  if (count <= 0 || song->ended || song->module == nullptr) return 0;
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t want = out != nullptr ? count - done : (count - done < kScratchFrames ? count - done : kScratchFrames);
-    float* target = out != nullptr ? out + 2 * done : g_scratch;
-    const size_t got = openmpt_module_read_interleaved_float_stereo(song->module, song->sampleRate,
-                                                                    static_cast<size_t>(want), target);
-    done += static_cast<int64_t>(got);
-    if (static_cast<int64_t>(got) < want) {
-      // The last chunk: its position has already wrapped to the restart
-      // point, so the last real position stays.
-      song->ended = true;
-      return done;
-    }
-  }
-  const ShowPosition now = {openmpt_module_get_current_order(song->module),
-                            openmpt_module_get_current_row(song->module)};
-  // Back at the very start after having moved: the song wrapped exactly at
-  // a chunk boundary and is over; the last real position stays.
-  if (now.order == 0 && now.row == 0 && song->moved) return done;
-  if (now.order != 0 || now.row != 0) song->moved = true;
-  song->position = now;
-  return done;
-}
-
 void SetSimulatedClock(const ShowPosition& position, float ticks) {
   g_order.store(position.order, std::memory_order_relaxed);
   g_row.store(position.row, std::memory_order_relaxed);
@@ -183,22 +130,22 @@ SkipOutcome SkipShowTo(const char* moduleFile, const ShowPosition& target, ShowP
 
   // First a walk alone: drawing frames towards a target that never comes
   // would leave the scenes in a state the show never has at its start.
-  openmpt_module* module = CreateModule(bytes);
+  openmpt_module* module = OpenSongModule(bytes.data(), bytes.size());
   if (module == nullptr) return kSkipNoMusic;
   SilentSong song;
   StartSilentSong(&song, module, kSkipSampleRate, false);
   int64_t frame = 0;
   const SkipOutcome walked = WalkSongTo(&song, kSkipFrameRate, target, &frame);
-  openmpt_module_destroy(module);
+  CloseSongModule(module);
   if (walked != kSkipReached) return walked;
 
-  module = CreateModule(bytes);
+  module = OpenSongModule(bytes.data(), bytes.size());
   if (module == nullptr) return kSkipNoMusic;
   StartSilentSong(&song, module, kSkipSampleRate, false);
   frame = 0;
   const SkipOutcome outcome =
       SkipAheadTo(&song, kSkipFrameRate, target, g_ticks.load(std::memory_order_relaxed), &frame);
-  openmpt_module_destroy(module);
+  CloseSongModule(module);
   if (outcome == kSkipReached) *reached = song.position;
   return outcome;
 }

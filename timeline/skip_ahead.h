@@ -2,26 +2,15 @@
 // fixed frame clock, each given the music position of a module walked
 // without sound, each drawn through a 1-pixel viewport, so that every
 // scene's state is what it would be had the show played to that point.
-// Needs a current GL context with the scenes loaded, and libopenmpt; no
-// window, thread or audio device. The live program, the capture tool and
+// Needs a current GL context with the scenes loaded, and the platform's
+// song walk; no window, thread or audio device. The live program, the capture tool and
 // the web page share it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-struct openmpt_module;
-
-// A music position, ordered as the song plays: order, then row.
-struct ShowPosition {
-  int32_t order;
-  int32_t row;
-};
-
-inline bool operator<(const ShowPosition& a, const ShowPosition& b) {
-  return a.order < b.order || (a.order == b.order && a.row < b.row);
-}
-inline bool operator<=(const ShowPosition& a, const ShowPosition& b) { return !(b < a); }
+#include "platform/song_walk.h"
 
 // The position that ends the show (scene 8 sets g_quit at the first frame
 // of order 30 whose row is 63 or more).
@@ -63,28 +52,6 @@ inline int64_t SamplesBeforeFrame(const FrameRate& rate, int64_t sampleRate, int
 inline int64_t TicksAtFrame(const FrameRate& rate, int64_t frame) {
   return frame * 1000 * rate.den / (rate.num * 14);
 }
-
-// A module followed without sound. The position after the song's last
-// row stays on that row (libopenmpt already reports the restart point on
-// its last short chunk).
-struct SilentSong {
-  openmpt_module* module;  // not owned
-  int sampleRate;
-  ShowPosition position;   // the position the song has reached
-  bool ended;              // the song has played its last sample
-  bool moved;              // the song has left its first position
-};
-
-// Prepares a song to be followed from its start: played once, no
-// fade-out at the end. With forSound false the resampler is set to its
-// cheapest (the position does not depend on it), for walks whose audio is
-// thrown away.
-void StartSilentSong(SilentSong* song, openmpt_module* module, int sampleRate, bool forSound);
-
-// Renders count sample frames of interleaved stereo into out (2 * count
-// floats; null throws them away) and moves the position on. Returns the
-// sample frames the song supplied; once it has ended the rest is zeros.
-int64_t AdvanceSilentSong(SilentSong* song, int64_t count, float* out);
 
 // Stores the clock of a simulated frame as the live clock thread would
 // have left it: order and row of the music position, and a tick count.
