@@ -51,7 +51,24 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
   if (context.sampleRate !== rate) {
     return fail("the audio context runs at " + context.sampleRate + " Hz, not " + rate);
   }
-  Module.lanternAudio = {context : context, nextFrame : 0, rate : rate, sources : []};
+  var audio = {context : context, nextFrame : 0, firstFrame : -1, rate : rate, sources : []};
+  // The audio clock's time being heard now (s): from the context's output
+  // timestamp where it has a sound one, else its time less its latencies.
+  // WebKitGTK's timestamp has a performanceTime on another clock (ahead of
+  // performance.now() and running at twice its pace), so a timestamp from
+  // the future or more than a second old is not used.
+  audio.heardTime = function() {
+    var heard = context.currentTime - (context.baseLatency || 0) - (context.outputLatency || 0);
+    if (context.getOutputTimestamp) {
+      var stamp = context.getOutputTimestamp();
+      var age = performance.now() - stamp.performanceTime;
+      if (stamp.contextTime > 0 && stamp.performanceTime > 0 && age >= -1 && age < 1000) {
+        heard = stamp.contextTime + age / 1000;
+      }
+    }
+    return heard;
+  };
+  Module.lanternAudio = audio;
   return 1;
 });
 
@@ -78,6 +95,7 @@ EM_JS(double, WebAudioQueue, (const float* samples, int frames), {
   }
   var earliest = Math.ceil((context.currentTime + 0.02) * audio.rate);
   if (audio.nextFrame < earliest) audio.nextFrame = earliest;
+  if (audio.firstFrame < 0) audio.firstFrame = audio.nextFrame;
   var source = context.createBufferSource();
   source.buffer = buffer;
   source.connect(context.destination);
@@ -88,16 +106,14 @@ EM_JS(double, WebAudioQueue, (const float* samples, int frames), {
     if (index >= 0) audio.sources.splice(index, 1);
   };
   audio.nextFrame += frames;
-  // The audio clock's time being heard now: from the context's output
-  // timestamp where it has one, else its time less its latencies.
-  var heard = context.currentTime - (context.baseLatency || 0) - (context.outputLatency || 0);
-  if (context.getOutputTimestamp) {
-    var stamp = context.getOutputTimestamp();
-    if (stamp.contextTime > 0 && stamp.performanceTime > 0) {
-      heard = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
-    }
-  }
-  return audio.nextFrame - heard * audio.rate;
+  return audio.nextFrame - audio.heardTime() * audio.rate;
+});
+
+// 1 once the first scheduled frame is being heard (or nothing plays).
+EM_JS(int, WebAudioFirstHeard, (), {
+  var audio = Module.lanternAudio;
+  if (!audio) return 1;
+  return audio.firstFrame >= 0 && audio.heardTime() * audio.rate >= audio.firstFrame ? 1 : 0;
 });
 
 EM_JS(void, WebAudioClose, (), {
@@ -133,6 +149,8 @@ void CloseAudioDevice() {
   g_open = false;
   g_playing = false;
 }
+
+bool WebMusicHeard() { return !g_playing || WebAudioFirstHeard() != 0; }
 
 void PumpWebAudio() {
   if (!g_playing) return;

@@ -26,6 +26,12 @@ bool g_loadPending = false;
 // When the clock made its last pass (ms, the page's clock); negative while
 // no clock runs.
 double g_lastPassMs = -1.0;
+// When the clock started waiting for the music to be heard (ms); negative
+// when it is not waiting.
+double g_waitSinceMs = -1.0;
+// The longest wait (ms): an output that never starts does not hold the
+// show's clock for ever.
+constexpr double kLongestWaitMs = 3000.0;
 long g_timer = 0;
 bool g_firstFrameReported = false;
 
@@ -37,11 +43,18 @@ void RequestLoading() { g_loadPending = true; }
 void PumpClock() {
   if (ClockThreadsRunning() == 0 || g_running.load(std::memory_order_relaxed) == 0) {
     g_lastPassMs = -1.0;
+    g_waitSinceMs = -1.0;
     return;
   }
   const double now = emscripten_get_now();
   if (g_lastPassMs < 0.0) {
-    // StartClockThread has just made the first pass.
+    // StartClockThread has just made the first pass. The next ones count
+    // from when the music is heard: an audio output that takes a second to
+    // start would otherwise leave the scenes' ticks that much ahead of the
+    // music.
+    if (g_waitSinceMs < 0.0) g_waitSinceMs = now;
+    if (!WebMusicHeard() && now - g_waitSinceMs < kLongestWaitMs) return;
+    g_waitSinceMs = -1.0;
     g_lastPassMs = now;
     return;
   }
@@ -74,7 +87,10 @@ EM_BOOL OnAnimationFrame(double, void*) {
     // A start at a later position has set the clock itself, with its own
     // clock stopped (as a clock thread is joined first): the passes count
     // from now, not from before the skip.
-    if (ShowPosition{0, 0} < g_startFrom) g_lastPassMs = -1.0;
+    if (ShowPosition{0, 0} < g_startFrom) {
+      g_lastPassMs = -1.0;
+      g_waitSinceMs = -1.0;
+    }
   }
   Pump();
   const int presented = WebPresentedFrames();
