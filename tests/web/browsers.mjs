@@ -48,10 +48,10 @@ async function waitFor(page, fn, arg, timeoutMs) {
 
 // --- Chromium and Firefox, through puppeteer-core ---------------------------
 
-function chromiumOptions(sound, extraArgs) {
+function chromiumOptions(sound, extraArgs, window) {
   return {
     executablePath: "/usr/bin/chromium",
-    headless: true,
+    headless: !window,
     defaultViewport: VIEWPORT,
     // puppeteer mutes a headless browser; the checks listen to it.
     ignoreDefaultArgs: ["--mute-audio"],
@@ -75,6 +75,7 @@ function firefoxOptions(sound) {
     browser: "firefox",
     executablePath: "/usr/bin/firefox-esr",
     headless: false,
+    args: ["-width", "840", "-height", "760"],
     defaultViewport: VIEWPORT,
     extraPrefsFirefox: {
       // 0: sound allowed without a gesture; 1: audible media blocked, Web
@@ -179,7 +180,7 @@ async function launchWebKit(sound) {
   });
   const s = `/session/${session.sessionId}`;
   await call("POST", `${s}/timeouts`, { script: 120000 });
-  await call("POST", `${s}/window/rect`, { width: VIEWPORT.width + 40, height: VIEWPORT.height + 120 });
+  await call("POST", `${s}/window/rect`, { x: 0, y: 0, width: VIEWPORT.width + 40, height: VIEWPORT.height + 120 });
 
   async function evaluate(fn, arg) {
     const script =
@@ -249,9 +250,10 @@ async function launchWebKit(sound) {
   };
 }
 
-// Starts an engine; sound: whether it lets sound start without a gesture.
-export function launch(engine, { sound = true, chromiumArgs = [] } = {}) {
-  if (engine === "chromium") return launchPuppeteer(chromiumOptions(sound, chromiumArgs));
+// Starts an engine; sound: whether it lets sound start without a gesture;
+// window: Chromium in a window on DISPLAY too (the others always are).
+export function launch(engine, { sound = true, chromiumArgs = [], window = false } = {}) {
+  if (engine === "chromium") return launchPuppeteer(chromiumOptions(sound, chromiumArgs, window));
   if (engine === "firefox") return launchPuppeteer(firefoxOptions(sound));
   if (engine === "webkit") return launchWebKit(sound);
   throw new Error(`no engine ${engine}`);
