@@ -23,6 +23,9 @@ constexpr int kMaxChunksPerPump = 16;
 float g_chunk[kChunkFrames * 2];
 bool g_open = false;
 bool g_playing = false;
+int g_rate = 44100;
+// See SetWebPresentationDelay (s).
+double g_presentationDelay = 0.0;
 
 }  // namespace
 
@@ -135,6 +138,7 @@ bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, siz
   timing->latencyFrames = static_cast<int64_t>(kWebAudioLeadSeconds * frequency);
   timing->extrapolationLimitFrames = static_cast<int64_t>(2 * kWebAudioLeadSeconds * frequency) +
                                      kChunkFrames * kMaxChunksPerPump;
+  g_rate = frequency;
   g_open = true;
   return true;
 }
@@ -150,12 +154,17 @@ void CloseAudioDevice() {
   g_playing = false;
 }
 
+void SetWebPresentationDelay(double seconds) { g_presentationDelay = seconds; }
+
 bool WebMusicHeard() { return !g_playing || WebAudioFirstHeard() != 0; }
 
 void PumpWebAudio() {
   if (!g_playing) return;
   for (int n = 0; n < kMaxChunksPerPump && WebAudioAhead() < kWebAudioLeadSeconds; ++n) {
     RenderMusicForDevice(g_chunk, kChunkFrames);
-    UpdateDeviceLatency(static_cast<int64_t>(WebAudioQueue(g_chunk, kChunkFrames)));
+    // The picture appears a presentation delay after it is drawn: it shows
+    // the music heard then, which trails the hand-over by that much less.
+    const double trail = WebAudioQueue(g_chunk, kChunkFrames) - g_presentationDelay * g_rate;
+    UpdateDeviceLatency(static_cast<int64_t>(trail));
   }
 }

@@ -34,6 +34,25 @@ double g_waitSinceMs = -1.0;
 constexpr double kLongestWaitMs = 3000.0;
 long g_timer = 0;
 bool g_firstFrameReported = false;
+// The animation frames' interval (ms, a running mean) and the last frame's
+// time; what a frame takes to reach the screen is counted in intervals.
+double g_frameInterval = 1000.0 / 60.0;
+double g_lastFrameTime = -1.0;
+// Frame intervals from an animation frame's time to its picture on the
+// screen (the page's framestoscreen= sets it).
+double g_framesToScreen = 2.0;
+
+// The presentation delay follows the frame rate: the browser shows a frame
+// a fixed number of its own frames after the one it was drawn in. Gaps (the
+// loading, a hidden page) are not frames.
+void TrackFrameInterval(double time) {
+  if (g_lastFrameTime >= 0.0) {
+    const double step = time - g_lastFrameTime;
+    if (step > 0.0 && step < 250.0) g_frameInterval += (step - g_frameInterval) * 0.1;
+  }
+  g_lastFrameTime = time;
+  SetWebPresentationDelay(g_framesToScreen * g_frameInterval / 1000.0);
+}
 
 void RequestLoading() { g_loadPending = true; }
 
@@ -80,7 +99,8 @@ void Finish(int exitCode) {
   EM_ASM({ if (Module.lanternEnded) Module.lanternEnded($0); }, exitCode);
 }
 
-EM_BOOL OnAnimationFrame(double, void*) {
+EM_BOOL OnAnimationFrame(double time, void*) {
+  TrackFrameInterval(time);
   if (g_loadPending) {
     g_loadPending = false;
     LoadAllScenes();
@@ -133,6 +153,11 @@ EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
   }
   g_timer = emscripten_set_interval(OnTimer, kTickMilliseconds, nullptr);
   emscripten_request_animation_frame_loop(OnAnimationFrame, nullptr);
+}
+
+// Frame intervals from drawing a frame to its appearance on the screen.
+EMSCRIPTEN_KEEPALIVE void lantern_set_frames_to_screen(double frames) {
+  if (frames >= 0.0 && frames <= 10.0) g_framesToScreen = frames;
 }
 
 // Frames presented so far, for the page's measurements.

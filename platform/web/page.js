@@ -7,7 +7,10 @@
 //
 // Address parameters: fullscreen=yes|no answers the start question
 // (without a click the browser may refuse sound, and always refuses full
-// screen); from=ORDER[:ROW] starts the show at that music position.
+// screen); from=ORDER[:ROW] starts the show at that music position;
+// positioncode=1 draws the position code on every frame (for the sync
+// measurement, which reads it off the screen); framestoscreen=N sets how
+// many frame intervals a drawn frame takes to reach the screen.
 (function () {
   "use strict";
 
@@ -134,9 +137,14 @@
     lantern.state = "running";
     lantern.startMs = performance.now();
     updateControls();
-    Module.ccall("lantern_start", null, ["number", "string"], [
+    // framestoscreen=N: frame intervals from drawing a frame to seeing it,
+    // where a browser's differs from the program's assumption.
+    var framesToScreen = parseFloat(params.get("framestoscreen"));
+    if (isFinite(framesToScreen)) Module._lantern_set_frames_to_screen(framesToScreen);
+    Module.ccall("lantern_start", null, ["number", "string", "number"], [
       lantern.answer === "yes" ? ANSWER_YES : ANSWER_NO,
       params.get("from") || "",
+      params.get("positioncode") === "1" ? 1 : 0,
     ]);
   }
 

@@ -12,6 +12,12 @@ void PumpWebAudio();
 // output); true otherwise, silent player included.
 bool WebMusicHeard();
 
+// How long a frame drawn now takes to reach the screen (s): the music
+// position is then taken as heard that much later, so that the picture
+// shows what is heard when it appears. Set by the page's entry every
+// animation frame.
+void SetWebPresentationDelay(double seconds);
+
 // Seconds of audio kept scheduled ahead of the audio clock: what the main
 // thread may stall (a slow frame) before the sound breaks up.
 constexpr double kWebAudioLeadSeconds = 0.2;
