@@ -21,7 +21,11 @@ async function close(code) {
   if (closing) return;
   closing = true;
   try {
-    if (page) console.log(JSON.stringify(await page.evaluate(() => ({ audio: window.lantern.audio, findings: window.lantern.findings }))));
+    if (page) {
+      const end = await page.evaluate(() => [window.lantern.frames(), performance.now(), window.lantern.audio, window.lantern.findings]);
+      const fps = start ? ((end[0] - start[0]) * 1000) / (end[1] - start[1]) : null;
+      console.log(JSON.stringify({ audio: end[2], findings: end[3], framesPerSecond: fps && Number(fps.toFixed(1)) }));
+    }
   } catch (error) {
     console.log(`the page did not answer: ${error.message}`);
   }
@@ -31,8 +35,27 @@ async function close(code) {
 }
 process.on("SIGTERM", () => close(0));
 process.on("SIGINT", () => close(0));
-page = await browser.open(`${server.url}?fullscreen=no&positioncode=1&from=${encodeURIComponent(from)}`);
+// LANTERN_WEB_SYNC_QUERY adds parameters (like &framestoscreen=1).
+page = await browser.open(
+  `${server.url}?fullscreen=no&positioncode=1&from=${encodeURIComponent(from)}${process.env.LANTERN_WEB_SYNC_QUERY || ""}`
+);
 // Nothing of the page scrolled away: the canvas's top-left corner in view.
 await page.evaluate(() => window.scrollTo(0, 0));
 console.log(`${engine}: page open`);
-setInterval(() => {}, 1 << 30);
+// Frames per second from when the show runs to the end.
+let start = null;
+page
+  .waitFor(() => window.lantern.state === "running" && window.lantern.frames() > 0, null, 60000)
+  .then(() => page.evaluate(() => [window.lantern.frames(), performance.now()]))
+  .then((sample) => (start = sample))
+  .catch(() => {});
+// Every 5 s: the position drawn and the audio clock, for the log.
+setInterval(() => {
+  page
+    .evaluate(() => {
+      const context = window.Module && Module.lanternAudioContext;
+      return [window.lantern.state, window.lantern.position(), context ? [context.state, Number(context.currentTime.toFixed(3))] : null];
+    })
+    .then((state) => console.log(JSON.stringify(state)))
+    .catch(() => {});
+}, 5000);

@@ -42,7 +42,7 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
     var Type = window.AudioContext || window.webkitAudioContext;
     if (!Type) return fail("this browser has no Web Audio");
     try {
-      context = new Type({sampleRate : rate});
+      context = new Type({sampleRate : rate, latencyHint : "playback"});
     } catch (e) {
       return fail("no audio context: " + e.message);
     }
@@ -61,7 +61,10 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
   // performance.now() and running at twice its pace), so a timestamp from
   // the future or more than a second old is not used.
   audio.heardTime = function() {
-    var heard = context.currentTime - (context.baseLatency || 0) - (context.outputLatency || 0);
+    // An engine that reports no output latency (WebKitGTK: 0) still has
+    // one: what its output took here, measured with the sync meter.
+    var output = context.outputLatency > 0 ? context.outputLatency : 0.04;
+    var heard = context.currentTime - (context.baseLatency || 0) - output;
     if (context.getOutputTimestamp) {
       var stamp = context.getOutputTimestamp();
       var age = performance.now() - stamp.performanceTime;

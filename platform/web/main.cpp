@@ -9,6 +9,7 @@
 
 #include "platform/music_player.h"
 #include "platform/web/platform.h"
+#include "render/position_code.h"
 #include "shell/data_directory.h"
 #include "shell/main_loop.h"
 #include "shell/window.h"
@@ -39,8 +40,8 @@ bool g_firstFrameReported = false;
 double g_frameInterval = 1000.0 / 60.0;
 double g_lastFrameTime = -1.0;
 // Frame intervals from an animation frame's time to its picture on the
-// screen (the page's framestoscreen= sets it).
-double g_framesToScreen = 2.0;
+// screen beyond what the shared loop counts (the page sets it).
+double g_framesToScreen = 0.0;
 
 // The presentation delay follows the frame rate: the browser shows a frame
 // a fixed number of its own frames after the one it was drawn in. Gaps (the
@@ -131,8 +132,10 @@ EM_BOOL OnAnimationFrame(double time, void*) {
 extern "C" {
 
 // Starts the show with the viewer's answer to the start question
-// (kAnswerYes or kAnswerNo) and the address's from= value ("" for none).
-EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
+// (kAnswerYes or kAnswerNo), the address's from= value ("" for none) and
+// whether it asks for the position code (positioncode=1).
+EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from, int positionCode) {
+  g_drawPositionCode = positionCode != 0;
   if (from != nullptr && from[0] != '\0') {
     ShowPosition position;
     if (ParseShowPosition(from, &position, nullptr)) {

@@ -132,15 +132,27 @@
     maybeStart();
   };
 
+  // Frame intervals from the end of drawing a frame to its picture on the
+  // screen, beyond what the program counts itself (its own drawing and the
+  // clock's tick): framestoscreen=N, else what the sync measurement found
+  // for the engine. Chromium hands each frame through its compositor and
+  // GPU process, which takes three to four of its frames; Firefox and WebKit
+  // show a frame with the paint that follows it.
+  function framesToScreen() {
+    var given = parseFloat(params.get("framestoscreen"));
+    if (isFinite(given)) return given;
+    var agent = navigator.userAgent;
+    if (/Firefox\//.test(agent)) return 0;
+    if (/Chrome\//.test(agent)) return 3.5;
+    return 0;
+  }
+
   function maybeStart() {
     if (!runtimeReady || !dataReady || !audioSettled || lantern.state !== "starting") return;
     lantern.state = "running";
     lantern.startMs = performance.now();
     updateControls();
-    // framestoscreen=N: frame intervals from drawing a frame to seeing it,
-    // where a browser's differs from the program's assumption.
-    var framesToScreen = parseFloat(params.get("framestoscreen"));
-    if (isFinite(framesToScreen)) Module._lantern_set_frames_to_screen(framesToScreen);
+    Module._lantern_set_frames_to_screen(framesToScreen());
     Module.ccall("lantern_start", null, ["number", "string", "number"], [
       lantern.answer === "yes" ? ANSWER_YES : ANSWER_NO,
       params.get("from") || "",
@@ -159,7 +171,7 @@
     var context = null;
     if (Type) {
       try {
-        context = new Type({ sampleRate: 44100 });
+        context = new Type({ sampleRate: 44100, latencyHint: "playback" });
       } catch (error) {
         context = null;
       }

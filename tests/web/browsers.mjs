@@ -15,6 +15,7 @@
 // where the driver cannot see the console), close().
 import { execFileSync, spawn } from "node:child_process";
 import { createRequire } from "node:module";
+import { appendFileSync } from "node:fs";
 import { createServer } from "node:net";
 import path from "node:path";
 
@@ -25,6 +26,14 @@ export const ENGINES = ["chromium", "firefox", "webkit"];
 
 const VIEWPORT = { width: 800, height: 640 };
 const MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser";
+
+// Each browser's process id goes into LANTERN_WEB_PIDS where it is set, so
+// that tests/web/run.sh can stop a browser that outlives its driver (the
+// test runner killed at its time limit): puppeteer starts browsers in a
+// process group of their own.
+function notePid(pid) {
+  if (process.env.LANTERN_WEB_PIDS && pid) appendFileSync(process.env.LANTERN_WEB_PIDS, `${pid}\n`);
+}
 
 function sleep(ms) {
   return new Promise((resolve) => setTimeout(resolve, ms));
@@ -111,7 +120,14 @@ async function puppeteerPage(browser, url) {
 }
 
 async function launchPuppeteer(options) {
-  const browser = await puppeteer.launch({ ...options, env: process.env, protocolTimeout: 120000 });
+  const browser = await puppeteer.launch({ ...options, env: process.env, protocolTimeout: 120000,
+    dumpio: Boolean(process.env.LANTERN_WEB_DUMPIO),
+    // The caller closes the browser (bench/web_sync.mjs on SIGTERM).
+    handleSIGTERM: false,
+    handleSIGINT: false,
+    handleSIGHUP: false,
+  });
+  notePid(browser.process()?.pid);
   return {
     open: (url) => puppeteerPage(browser, url),
     close: () => browser.close(),
@@ -140,6 +156,7 @@ async function launchWebKit(sound) {
     stdio: ["ignore", "ignore", "pipe"],
     env: process.env,
   });
+  notePid(driver.pid);
   let driverErr = "";
   driver.stderr.on("data", (data) => (driverErr = (driverErr + data).slice(-4000)));
   const exited = new Promise((resolve) => driver.on("exit", resolve));

@@ -6,14 +6,31 @@
 #
 # lantern_web_servers_start NAME WITH_X (yes or no) exports HOME,
 # XDG_RUNTIME_DIR and the like (all in the private folder), PULSE_SERVER,
-# LANTERN_WEB_SINK (the sink's name) and, with an X server, DISPLAY.
-# lantern_web_servers_stop stops both and removes the folder.
+# LANTERN_WEB_SINK (the sink's name), LANTERN_WEB_PIDS (where the browsers'
+# ids go) and, with an X server, DISPLAY. lantern_web_servers_stop stops
+# any browser still running, both servers, and removes the folder.
 
 lantern_web_private=""
 lantern_web_xvfb_pid=""
 lantern_web_pulse_pid=""
 
+# Browsers the checks started (their ids in LANTERN_WEB_PIDS) that are still
+# running, with their children: the test runner may have been stopped
+# before it closed them.
+lantern_web_browsers_stop() {
+  local list="$lantern_web_private/browsers" pid child
+  [ -n "$lantern_web_private" ] && [ -f "$list" ] || return 0
+  while read -r pid; do
+    [ -n "$pid" ] && [ -d "/proc/$pid" ] || continue
+    grep -qE 'chromium|firefox|WebKitWebDriver' "/proc/$pid/cmdline" 2>/dev/null || continue
+    for child in $(pgrep -P "$pid"); do kill "$child" 2>/dev/null; done
+    kill "$pid" 2>/dev/null
+  done <"$list"
+  return 0
+}
+
 lantern_web_servers_stop() {
+  lantern_web_browsers_stop
   if [ -n "$lantern_web_pulse_pid" ]; then
     kill "$lantern_web_pulse_pid" 2>/dev/null && wait "$lantern_web_pulse_pid" 2>/dev/null
   fi
@@ -44,7 +61,7 @@ PA
   pulseaudio -n -F "$private/pulse/default.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
     --system=no --log-target=file:"$private/pulse/log" 2>/dev/null &
   lantern_web_pulse_pid=$!
-  export PULSE_SERVER="unix:$private/pulse/native" LANTERN_WEB_SINK=lantern
+  export PULSE_SERVER="unix:$private/pulse/native" LANTERN_WEB_SINK=lantern LANTERN_WEB_PIDS="$private/browsers"
   local i
   for i in $(seq 100); do
     pactl info >/dev/null 2>&1 && break
