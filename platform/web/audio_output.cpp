@@ -59,20 +59,29 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
   // timestamp where it has a sound one, else its time less its latencies.
   // WebKitGTK's timestamp has a performanceTime on another clock (ahead of
   // performance.now() and running at twice its pace), so a timestamp from
-  // the future or more than a second old is not used.
+  // the future or more than a second old is not used. outputLatency is
+  // read only when the timestamp fails, and then once a second: Firefox
+  // answers it by asking its audio process, which can hold the page up
+  // while the output restarts.
+  audio.outputLatency = -1;
+  audio.outputLatencyMs = -1e9;
   audio.heardTime = function() {
-    // An engine that reports no output latency (WebKitGTK: 0) still has
-    // one: what its output took here, measured with the sync meter.
-    var output = context.outputLatency > 0 ? context.outputLatency : 0.04;
-    var heard = context.currentTime - (context.baseLatency || 0) - output;
+    var now = performance.now();
     if (context.getOutputTimestamp) {
       var stamp = context.getOutputTimestamp();
-      var age = performance.now() - stamp.performanceTime;
+      var age = now - stamp.performanceTime;
       if (stamp.contextTime > 0 && stamp.performanceTime > 0 && age >= -1 && age < 1000) {
-        heard = stamp.contextTime + age / 1000;
+        return stamp.contextTime + age / 1000;
       }
     }
-    return heard;
+    if (now - audio.outputLatencyMs > 1000) {
+      audio.outputLatency = context.outputLatency || 0;
+      audio.outputLatencyMs = now;
+    }
+    // An engine that reports no output latency (WebKitGTK: 0) still has
+    // one: what its output took here, measured with the sync meter.
+    var output = audio.outputLatency > 0 ? audio.outputLatency : 0.04;
+    return context.currentTime - (context.baseLatency || 0) - output;
   };
   Module.lanternAudio = audio;
   return 1;
