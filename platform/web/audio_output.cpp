@@ -60,27 +60,24 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
   // WebKitGTK's timestamp has a performanceTime on another clock (ahead of
   // performance.now() and running at twice its pace), so a timestamp from
   // the future or more than a second old is not used. outputLatency is
-  // read only when the timestamp fails, and then once a second: Firefox
-  // answers it by asking its audio process, which can hold the page up
-  // while the output restarts.
-  audio.outputLatency = -1;
-  audio.outputLatencyMs = -1e9;
+  // read only where there is no timestamp at all: Firefox answers it,
+  // while its output runs on a software clock (its first second), by a
+  // call to its audio process made under the lock that the audio callback
+  // needs, and through PulseAudio the two deadlock now and then, which
+  // holds the page up for good.
   audio.heardTime = function() {
-    var now = performance.now();
     if (context.getOutputTimestamp) {
       var stamp = context.getOutputTimestamp();
-      var age = now - stamp.performanceTime;
+      var age = performance.now() - stamp.performanceTime;
       if (stamp.contextTime > 0 && stamp.performanceTime > 0 && age >= -1 && age < 1000) {
         return stamp.contextTime + age / 1000;
       }
     }
-    if (now - audio.outputLatencyMs > 1000) {
-      audio.outputLatency = context.outputLatency || 0;
-      audio.outputLatencyMs = now;
-    }
-    // An engine that reports no output latency (WebKitGTK: 0) still has
-    // one: what its output took here, measured with the sync meter.
-    var output = audio.outputLatency > 0 ? audio.outputLatency : 0.04;
+    // An output whose latency is not known (WebKitGTK reports 0, and no
+    // engine is asked while it has a timestamp) still has one: what
+    // WebKitGTK's took here, measured with the sync meter.
+    var output = context.getOutputTimestamp ? 0 : context.outputLatency || 0;
+    if (!(output > 0)) output = 0.04;
     return context.currentTime - (context.baseLatency || 0) - output;
   };
   Module.lanternAudio = audio;
