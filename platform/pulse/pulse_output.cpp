@@ -120,8 +120,8 @@ bool OpenPulseOutput(int frequency, AudioDeviceTiming* timing, char* reason, siz
       [] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(g_context)); });
   bool ready = false;
   if (connected) {
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(frequency), 2};
-    g_stream = pa_stream_new(g_context, "lantern music", &spec, nullptr);
+    const pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(frequency), 2};
+    g_stream = pa_stream_new(g_context, "lantern music", &format, nullptr);
   }
   if (g_stream != nullptr) {
     pa_stream_set_state_callback(g_stream, StreamState, nullptr);
