@@ -178,34 +178,40 @@ test("with from=20:32 the picture a few seconds in resembles the native capture 
   try {
     await running(page, 5, 60000);
     await page.sleep(2000);
-    // The screenshot lies between the frames drawn before and after it.
-    let shot;
-    let from;
-    let to;
-    for (let attempt = 0; attempt < 5; ++attempt) {
-      from = (await lantern(page)).position;
-      shot = await canvasRgb(page);
-      to = (await lantern(page)).position;
-      if (from[0] === to[0] && to[1] - from[1] <= 4) break;
+    // Each screenshot lies between the frames drawn before and after it;
+    // only those taken within 4 rows count (a loaded machine can hold a
+    // screenshot up for seconds), and up to three are taken.
+    const shots = [];
+    for (let attempt = 0; attempt < 8 && shots.length < 3; ++attempt) {
+      const from = (await lantern(page)).position;
+      const rgb = await canvasRgb(page);
+      const to = (await lantern(page)).position;
+      if (songRow(to) - songRow(from) <= 4) shots.push({ from, to, means: regionMeans(rgb) });
     }
-    assert.ok(from[0] === 20 || from[0] === 21, `position ${from} after starting at 20:32`);
-    const browserMeans = regionMeans(shot);
+    assert.ok(shots.length > 0, "no screenshot was taken within 4 rows");
+    const first = shots[0].from;
+    assert.ok(first[0] === 20 || first[0] === 21, `position ${first} after starting at 20:32`);
 
     // The capture runs on to 2 s (16 rows) past the last row seen: the
     // scenes' ticks follow the wall clock and the rows the audio clock, and
     // an output starved by a loaded machine (silence put in) leaves the
     // audio clock that much behind, so the picture may belong to a later
     // row's ticks.
-    const end = songRow(to) + TICK_SLACK_ROWS;
+    const end = songRow(shots[shots.length - 1].to) + TICK_SLACK_ROWS;
     const until = [Math.floor(end / 64), end % 64];
-    const frames = captureFrames(from, until);
-    assert.ok(frames.length > 0, `no capture frames from ${from} to ${until}`);
-    const differences = frames.map((f) => largestRegionDifference(browserMeans, regionMeans(f.rgb)));
-    const best = Math.min(...differences);
-    t.diagnostic(
-      `${engine} ${from}..${to} (capture to ${until}): ${frames.length} frames, region means within ${best.toFixed(2)} at frame ${differences.indexOf(best)}`
-    );
-    assert.ok(best <= REGION_TOLERANCE, `region means differ by ${best.toFixed(1)} at ${from}..${until}`);
+    const frames = captureFrames(first, until);
+    assert.ok(frames.length > 0, `no capture frames from ${first} to ${until}`);
+    const frameMeans = frames.map((f) => regionMeans(f.rgb));
+    let best = Infinity;
+    let bestShot = shots[0];
+    for (const shot of shots) {
+      const difference = Math.min(...frameMeans.map((means) => largestRegionDifference(shot.means, means)));
+      t.diagnostic(`${engine} screenshot within ${shot.from}..${shot.to}: region means within ${difference.toFixed(2)}`);
+      if (difference < best) [best, bestShot] = [difference, shot];
+    }
+    t.diagnostic(`${frames.length} capture frames from ${first} to ${until}`);
+    assert.ok(best <= REGION_TOLERANCE, `region means differ by ${best.toFixed(1)} at ${first}..${until}`);
+    const browserMeans = bestShot.means;
 
     // The comparison tells scenes apart: another part of the show is far off.
     const elsewhere = captureFrames([12, 32], [12, 32]);
