@@ -116,6 +116,10 @@ EM_BOOL OnAnimationFrame(double time, void*) {
   Pump();
   const int presented = WebPresentedFrames();
   const bool goOn = RunDemoPass();
+  // The page may copy the frame now, while its pixels are still there.
+  if (WebPresentedFrames() > presented) {
+    EM_ASM({ if (Module.lanternFrameDrawn) Module.lanternFrameDrawn(); });
+  }
   if (!g_firstFrameReported && WebPresentedFrames() > presented) {
     g_firstFrameReported = true;
     EM_ASM({ if (Module.lanternFirstFrame) Module.lanternFirstFrame(); });

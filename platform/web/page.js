@@ -54,7 +54,15 @@
       var word = Module._lantern_frame_position();
       return [Math.floor(word / 65536), word % 65536];
     },
+    // The next frame drawn, with the position it was drawn with:
+    // {position, png} (a data: address), copied as soon as it is drawn.
+    grabFrame: function () {
+      return new Promise(function (resolve) {
+        pendingGrabs.push(resolve);
+      });
+    },
   });
+  var pendingGrabs = [];
 
   window.addEventListener("error", function (event) {
     lantern.errors.push(String(event.message || event.error));
@@ -321,6 +329,20 @@
   document.addEventListener("visibilitychange", function () {
     post(MSG_ACTIVATE, document.hidden ? 0x10000 : 1);
   });
+
+  // Called by the program right after it drew a frame, while the canvas
+  // still holds it: copies it for lantern.grabFrame.
+  Module.lanternFrameDrawn = function () {
+    if (pendingGrabs.length === 0) return;
+    var copy = document.createElement("canvas");
+    copy.width = canvas.width;
+    copy.height = canvas.height;
+    copy.getContext("2d").drawImage(canvas, 0, 0);
+    var frame = { position: lantern.position(), png: copy.toDataURL("image/png") };
+    pendingGrabs.splice(0).forEach(function (resolve) {
+      resolve(frame);
+    });
+  };
 
   Module.lanternFirstFrame = function () {
     lantern.firstFrameMs = performance.now();
