@@ -59,23 +59,26 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
   // timestamp where it has a sound one, else its time less its latencies.
   // WebKitGTK's timestamp has a performanceTime on another clock (ahead of
   // performance.now() and running at twice its pace), so a timestamp from
-  // the future or more than a second old is not used. outputLatency is
-  // read only where there is no timestamp at all: Firefox answers it,
-  // while its output runs on a software clock (its first second), by a
-  // call to its audio process made under the lock that the audio callback
-  // needs, and through PulseAudio the two deadlock now and then, which
-  // holds the page up for good.
+  // the future or more than a second old is not used. Firefox is asked
+  // neither: its timestamp is its time less its outputLatency, which it
+  // answers, while its output starts, with a call to its audio process
+  // made under the lock that its audio callback needs; through PulseAudio
+  // the two deadlock now and then, and the page never runs again.
+  var firefox = navigator.userAgent.indexOf("Firefox/") >= 0;
   audio.heardTime = function() {
-    if (context.getOutputTimestamp) {
+    if (context.getOutputTimestamp && !firefox) {
       var stamp = context.getOutputTimestamp();
       var age = performance.now() - stamp.performanceTime;
       if (stamp.contextTime > 0 && stamp.performanceTime > 0 && age >= -1 && age < 1000) {
         return stamp.contextTime + age / 1000;
       }
     }
-    // An output whose latency is not known (WebKitGTK reports 0, and no
-    // engine is asked while it has a timestamp) still has one: what
-    // WebKitGTK's took here, measured with the sync meter.
+    // An output whose latency is not known (WebKitGTK reports 0; Firefox,
+    // and any engine with a timestamp, is not asked) still has one, as the
+    // sync measurement found it here: WebKitGTK's output plays its time
+    // 40 ms late; Firefox's plays its time as it is (its timestamp, read
+    // before, said the same: contextTime plus the stamp's age is its time).
+    if (firefox) return context.currentTime - (context.baseLatency || 0);
     var output = context.getOutputTimestamp ? 0 : context.outputLatency || 0;
     if (!(output > 0)) output = 0.04;
     return context.currentTime - (context.baseLatency || 0) - output;
