@@ -1,4 +1,4 @@
-// The browser build's fixed-function layer (platform/web/gl_layer.cpp), run
+// The browser build's fixed-function layer (platform/web/gl_layer*.cpp), run
 // natively in Mesa's context: its mipmaps against the system's GLU level by
 // level, and test pictures drawn through it against the same calls made to
 // Mesa's own fixed-function pipeline, pixel by pixel.
