@@ -106,7 +106,11 @@ bool RegisterWindowClass(const char* className) {
   windowClass.cbClsExtra = 0;
   windowClass.cbWndExtra = 0;
   windowClass.hInstance = g_instance;
-  windowClass.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));      // IDI_WINLOGO
+  // The program's own icon (resource 1, lantern.rc), else Windows' logo.
+  windowClass.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(1));
+  if (windowClass.hIcon == nullptr) {
+    windowClass.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));  // IDI_WINLOGO
+  }
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = nullptr;
   windowClass.lpszMenuName = nullptr;
