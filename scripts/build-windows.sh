@@ -77,7 +77,7 @@ rm -rf "$out/icons.new"
 cmake -S "$LANTERN_ROOT" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$LANTERN_ROOT/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DLANTERN_WINDOWS_DEPS="$prefix" \
   -DLANTERN_WINDOWS_ICON="$out/icons/lantern.ico" >/dev/null
-cmake --build "$out" -j "$(nproc)" --target lantern
+cmake --build "$out" -j "$(nproc)" --target lantern lantern-win32-check
 
 # --- The zip -------------------------------------------------------------------
 # lantern/lantern.exe, lantern/README.txt and lantern/data/: every file of
