@@ -159,9 +159,15 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A box that reports a failure (an OK box) also goes to stderr; a question
+// (Yes/No) is the person's choice, not a finding, and is not written: a
+// double-clicked program's stderr is lantern.log, which should appear only
+// when something went wrong.
 int ShowBox(const char* text, const char* caption, unsigned style) {
-  std::fprintf(stderr, "%s: %s\n", caption, text);
-  std::fflush(stderr);
+  if ((style & kBoxButtonMask) == kBoxOk) {
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+  }
   // IDOK, IDYES and IDNO are the kAnswer values; 0 when no box was shown.
   return MessageBoxA(nullptr, text, caption, style);
 }
