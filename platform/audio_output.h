@@ -35,3 +35,17 @@ void RenderMusicForDevice(float* out, int frames);
 // the last RenderMusicForDevice on, the heard audio trails the end of what
 // was handed over by latencyFrames. Called on the device's thread only.
 void UpdateDeviceLatency(int64_t latencyFrames);
+
+// Implemented by the music player, for a device that learns its latency
+// between pulls too (a sound server's timing reports): at this moment the
+// heard audio trails the end of everything handed over by latencyFrames.
+// Called on the device's thread only.
+void DeviceLatencyNow(int64_t latencyFrames);
+
+// Implemented by the music player, for a device that will take no more
+// sound (its server went away, its writes fail): the music goes on on the
+// silent clock from the position heard, and one stderr line gives reason.
+// Any thread; only the first call counts. The player also calls it itself
+// when a resumed device pulls nothing for a second longer than the latency
+// it last reported.
+void AudioDeviceStopped(const char* reason);

@@ -19,6 +19,7 @@
 #define glScissor LglScissor
 #define glIsEnabled LglIsEnabled
 #define glGetIntegerv LglGetIntegerv
+#define glGetFloatv LglGetFloatv
 #define glFlush LglFlush
 #define glFinish LglFinish
 #define glReadPixels LglReadPixels

@@ -1,7 +1,7 @@
 // Music playback: libopenmpt modules rendered into one float stereo stream,
-// pulled by the platform's audio device or, with no device, by a silent
-// real-time thread; the heard position is looked up from marks left per
-// rendered chunk.
+// pulled by the platform's audio device or, with no device (or once the
+// device stops taking sound), by a silent real-time thread; the heard
+// position is looked up from marks left per rendered chunk.
 //
 // Two locks: g_moduleMutex guards the libopenmpt objects (only one thread
 // ever uses a module at a time: the renderer, or the main thread loading,
@@ -30,12 +30,19 @@
 namespace {
 
 constexpr int kMaxModules = 4;
-// Frames per rendered chunk: the granularity of the heard position (5.8 ms).
-constexpr int kChunkFrames = 256;
-// Marks kept per module: 512 chunks, about 3 s of audio, far above any latency.
-constexpr int kMarkCount = 512;
-// How far the silent player renders ahead of the listener's time.
-constexpr int64_t kSilentLeadFrames = 4 * kChunkFrames;
+// Frames per rendered chunk: the granularity of the heard position (1.5 ms).
+// A chunk's mark is the position at its end, so a row that starts inside a
+// chunk is reported up to one chunk early.
+constexpr int kChunkFrames = 64;
+// Marks kept per module: 2048 chunks, about 3 s of audio, far above any latency.
+constexpr int kMarkCount = 2048;
+// A device that has pulled nothing for this long past the latency it last
+// reported (what it still had to play) has stopped taking sound; the
+// silent clock takes over.
+constexpr int64_t kDeviceStallMicros = 1000000;
+// How far the silent player renders ahead of the listener's time (23 ms),
+// beyond the position lead, which must never be cut short.
+constexpr int64_t kSilentLeadFrames = 1024;
 
 struct PositionMark {
   int64_t endFrame;  // stream frame just after the chunk
@@ -80,14 +87,31 @@ int64_t g_latencyFrames = 0;
 int64_t g_extrapolationLimit = 0;
 // The last heard frame reported: the estimate never goes back.
 int64_t g_lastHeardFrame = 0;
+// How far ahead of now the reported position is taken (microseconds): the
+// time a frame drawn now takes to reach the screen. Main thread writes.
+std::atomic<int64_t> g_positionLeadMicros{0};
 bool g_clockRunning = false;
 
 int g_sampleRate = kMusicSampleRate;
 bool g_outputOpen = false;
-bool g_outputSilent = false;
-bool g_deviceOpen = false;
-std::thread g_silentThread;
-std::atomic<bool> g_silentStop{false};
+// The silent clock runs: no device opened, or it stopped taking sound.
+// Written by the main thread at open, and by whichever thread finds the
+// device stopped.
+std::atomic<bool> g_outputSilent{false};
+// A device is open (written by the main thread, read by the device's).
+std::atomic<bool> g_deviceOpen{false};
+// The device stopped taking sound: what it still pulls is silence and
+// leaves the stream alone. Written once by the thread that finds it.
+std::atomic<bool> g_deviceAbandoned{false};
+// When the device last pulled (microseconds, steady clock), watched from
+// when it was resumed. Written by the device's thread and at resume.
+std::atomic<int64_t> g_lastPullMicros{0};
+// The device was resumed (main thread).
+bool g_deviceResumed = false;
+// The stand-by thread: the silent player when the output is silent, the
+// watch over a device otherwise.
+std::thread g_standbyThread;
+std::atomic<bool> g_standbyStop{false};
 
 float g_chunk[kChunkFrames * 2];
 float g_silentBuffer[kChunkFrames * 2];
@@ -154,32 +178,57 @@ void RenderStream(float* out, int frames) {
   }
 }
 
-// The silent player's reference point: the listener's clock starts now.
+// The stream frame reaching the listener now. Caller holds g_positionMutex.
+int64_t HeardFrameNow();
+
+// The silent player's reference point: the listener's clock starts now,
+// from the frame heard now (the stream's end when nothing was heard yet).
 void StartSilentClock() {
   std::lock_guard<std::mutex> lock(g_positionMutex);
-  g_clockRefFrame = g_renderedFrames;
+  g_clockRefFrame = g_clockRunning ? HeardFrameNow() : g_renderedFrames;
   g_clockRefMicros = NowMicros();
   g_latencyFrames = 0;
   g_extrapolationLimit = INT64_MAX / 2;
   g_clockRunning = true;
 }
 
-// Stands in for the device: renders the stream at real time, a little
-// ahead of the listener's clock, and throws it away.
-void SilentPlayer() {
-  StartSilentClock();
-  while (!g_silentStop.load(std::memory_order_relaxed)) {
-    PumpSilentPlayer();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+// With a device: watches that it keeps pulling. Without one (or once it
+// stopped): stands in for it, rendering the stream at real time a little
+// ahead of the listener's clock and throwing it away.
+void StandbyThread() {
+  NameCurrentThread("lantern-standby");
+  while (!g_standbyStop.load(std::memory_order_relaxed)) {
+    if (g_outputSilent.load(std::memory_order_relaxed)) {
+      PumpSilentPlayer();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      continue;
+    }
+    int64_t allowance;
+    {
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      allowance = kDeviceStallMicros + g_latencyFrames * 1000000 / g_sampleRate;
+    }
+    const int64_t lastPull = g_lastPullMicros.load(std::memory_order_relaxed);
+    if (NowMicros() - lastPull > allowance) {
+      AudioDeviceStopped("it took no sound for a second past what it held");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }
 
-// The stream frame reaching the listener now. Caller holds g_positionMutex.
-int64_t HeardFrame() {
+int64_t HeardFrameNow() {
   if (!g_clockRunning) return 0;
   int64_t elapsed = FramesIn(NowMicros() - g_clockRefMicros);
   if (elapsed > g_extrapolationLimit) elapsed = g_extrapolationLimit;
-  int64_t heard = g_clockRefFrame - g_latencyFrames + elapsed;
+  const int64_t heard = g_clockRefFrame - g_latencyFrames + elapsed;
+  return heard < g_renderedFrames - 1 ? heard : g_renderedFrames - 1;
+}
+
+// The frame that will be heard when a frame drawn now reaches the screen,
+// never before one reported earlier. Caller holds g_positionMutex.
+int64_t HeardFrame() {
+  if (!g_clockRunning) return 0;
+  int64_t heard = HeardFrameNow() + FramesIn(g_positionLeadMicros.load(std::memory_order_relaxed));
   if (heard > g_renderedFrames - 1) heard = g_renderedFrames - 1;
   if (heard < g_lastHeardFrame) heard = g_lastHeardFrame;
   g_lastHeardFrame = heard;
@@ -228,7 +277,8 @@ void PumpSilentPlayer() {
   int64_t target;
   {
     std::lock_guard<std::mutex> lock(g_positionMutex);
-    target = g_clockRefFrame + FramesIn(NowMicros() - g_clockRefMicros) + kSilentLeadFrames;
+    target = g_clockRefFrame + FramesIn(NowMicros() - g_clockRefMicros) +
+             FramesIn(g_positionLeadMicros.load(std::memory_order_relaxed)) + kSilentLeadFrames;
   }
   for (;;) {
     std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
@@ -243,6 +293,11 @@ void PumpSilentPlayer() {
 }
 
 void RenderMusicForDevice(float* out, int frames) {
+  if (g_deviceAbandoned.load(std::memory_order_relaxed)) {
+    std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(frames));
+    return;
+  }
+  g_lastPullMicros.store(NowMicros(), std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(g_moduleMutex);
     RenderStream(out, frames);
@@ -254,8 +309,28 @@ void RenderMusicForDevice(float* out, int frames) {
 }
 
 void UpdateDeviceLatency(int64_t latencyFrames) {
+  if (g_deviceAbandoned.load(std::memory_order_relaxed)) return;
   std::lock_guard<std::mutex> lock(g_positionMutex);
   g_latencyFrames = latencyFrames;
+}
+
+void DeviceLatencyNow(int64_t latencyFrames) {
+  if (g_deviceAbandoned.load(std::memory_order_relaxed)) return;
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  g_clockRefFrame = g_renderedFrames;
+  g_clockRefMicros = NowMicros();
+  g_latencyFrames = latencyFrames;
+  g_clockRunning = true;
+}
+
+void AudioDeviceStopped(const char* reason) {
+  if (!g_deviceOpen.load(std::memory_order_relaxed) ||
+      g_deviceAbandoned.exchange(true, std::memory_order_relaxed)) {
+    return;
+  }
+  StartSilentClock();
+  g_outputSilent.store(true, std::memory_order_relaxed);
+  std::fprintf(stderr, "lantern: the audio device stopped (%s); the music goes on silently\n", reason);
 }
 
 void InitMusicOutput(int frequency) {
@@ -263,9 +338,12 @@ void InitMusicOutput(int frequency) {
   g_sampleRate = frequency > 0 ? frequency : kMusicSampleRate;
   AudioDeviceTiming timing = {0, 0};
   char reason[256] = "";
-  g_deviceOpen = OpenAudioDevice(g_sampleRate, &timing, reason, sizeof reason);
-  g_outputSilent = !g_deviceOpen;
-  if (g_deviceOpen) {
+  g_deviceAbandoned.store(false, std::memory_order_relaxed);
+  g_deviceResumed = false;
+  const bool opened = OpenAudioDevice(g_sampleRate, &timing, reason, sizeof reason);
+  g_deviceOpen.store(opened, std::memory_order_relaxed);
+  g_outputSilent.store(!opened, std::memory_order_relaxed);
+  if (opened) {
     std::lock_guard<std::mutex> lock(g_positionMutex);
     g_latencyFrames = timing.latencyFrames;
     g_extrapolationLimit = timing.extrapolationLimitFrames;
@@ -277,9 +355,15 @@ void InitMusicOutput(int frequency) {
 
 void StartMusicOutput() {
   if (!g_outputOpen) return;
-  if (!g_outputSilent) {
+  const bool silent = g_outputSilent.load(std::memory_order_relaxed);
+  if (!silent && !g_deviceResumed) {
+    // The watch counts from now: a device need not pull before it runs.
+    g_deviceResumed = true;
+    g_lastPullMicros.store(NowMicros(), std::memory_order_relaxed);
     ResumeAudioDevice();
-  } else if (!kPlatformHasThreads) {
+  }
+  if (!kPlatformHasThreads) {
+    if (!silent) return;
     // No thread to run it: the listener's clock starts now, and the
     // platform's timer calls PumpSilentPlayer.
     bool started;
@@ -288,9 +372,10 @@ void StartMusicOutput() {
       started = g_clockRunning;
     }
     if (!started) StartSilentClock();
-  } else if (!g_silentThread.joinable()) {
-    g_silentStop.store(false, std::memory_order_relaxed);
-    g_silentThread = std::thread(SilentPlayer);
+  } else if (!g_standbyThread.joinable()) {
+    if (silent) StartSilentClock();
+    g_standbyStop.store(false, std::memory_order_relaxed);
+    g_standbyThread = std::thread(StandbyThread);
   }
 }
 
@@ -393,13 +478,13 @@ uint32_t GetMusicPosition(uint32_t handle) {
 }
 
 void ShutdownMusicOutput() {
-  if (g_silentThread.joinable()) {
-    g_silentStop.store(true, std::memory_order_relaxed);
-    g_silentThread.join();
+  if (g_standbyThread.joinable()) {
+    g_standbyStop.store(true, std::memory_order_relaxed);
+    g_standbyThread.join();
   }
-  if (g_deviceOpen) {
+  if (g_deviceOpen.load(std::memory_order_relaxed)) {
     CloseAudioDevice();
-    g_deviceOpen = false;
+    g_deviceOpen.store(false, std::memory_order_relaxed);
   }
   std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
   for (int i = 0; i < kMaxModules; ++i) {
@@ -418,9 +503,16 @@ void ShutdownMusicOutput() {
   g_latencyFrames = 0;
   g_extrapolationLimit = 0;
   g_lastHeardFrame = 0;
+  g_positionLeadMicros.store(0, std::memory_order_relaxed);
   g_clockRunning = false;
   g_outputOpen = false;
-  g_outputSilent = false;
+  g_outputSilent.store(false, std::memory_order_relaxed);
+  g_deviceAbandoned.store(false, std::memory_order_relaxed);
+  g_deviceResumed = false;
 }
 
-bool MusicOutputIsSilent() { return g_outputOpen && g_outputSilent; }
+void SetMusicPositionLead(int64_t micros) {
+  g_positionLeadMicros.store(micros > 0 ? micros : 0, std::memory_order_relaxed);
+}
+
+bool MusicOutputIsSilent() { return g_outputOpen && g_outputSilent.load(std::memory_order_relaxed); }

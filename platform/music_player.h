@@ -37,8 +37,8 @@ void PlayMusic(uint32_t handle);
 // beginning.
 void PlayMusicFrom(uint32_t handle, int order, int row);
 
-// The position of the audio being heard now: order in the low 16 bits, row
-// in the high 16. Before playback reaches the listener it is the start
+// The position of the audio being heard now (or after the lead set with
+// SetMusicPositionLead): order in the low 16 bits, row in the high 16. Before playback reaches the listener it is the start
 // (order 0, row 0); after the song's last row it stays on that row.
 // kNoMusicPosition for handle 0 or an unknown handle.
 uint32_t GetMusicPosition(uint32_t handle);
@@ -46,6 +46,12 @@ uint32_t GetMusicPosition(uint32_t handle);
 // Closes the output and frees every module (at exit, or before tests
 // re-open the output another way). InitMusicOutput may follow.
 void ShutdownMusicOutput();
+
+// The position GetMusicPosition reports is the one heard this many
+// microseconds from now: how long a frame drawn with it takes to reach the
+// screen, so that the picture shows what is heard as it appears. 0 (heard
+// now) until set. Main thread.
+void SetMusicPositionLead(int64_t micros);
 
 // True while the silent real-time player stands in for an audio device.
 bool MusicOutputIsSilent();

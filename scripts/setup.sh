@@ -4,7 +4,8 @@
 
 lantern_packages_run=(
   cmake g++ make pkg-config
-  libsdl2-dev libopenmpt-dev
+  libsdl2-dev libopenmpt-dev libpulse-dev
+  libx11-dev libxext-dev libfftw3-dev
   libgl1-mesa-dev libglu1-mesa-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev libfreetype-dev fonts-dejavu-core
   xfonts-base
@@ -17,6 +18,7 @@ lantern_packages_web=(
 lantern_packages_test=(
   googletest libgtest-dev
   xvfb xdotool x11-utils xauth
+  pulseaudio pulseaudio-utils
   openmpt123 sox imagemagick bc time
   clang libclang-rt-14-dev
   dpkg-dev lintian desktop-file-utils man-db

@@ -6,6 +6,7 @@
 
 #include "platform/music_player.h"
 #include "shell/data_directory.h"
+#include "render/position_code.h"
 #include "shell/main_loop.h"
 #include "timeline/clock.h"
 
@@ -29,7 +30,9 @@ void PrintUsage() {
       "  LANTERN_FROM=ORDER[:ROW]   start at that music position, every scene as if\n"
       "                             the show had played up to it\n"
       "  LANTERN_TIMING=1           print the time from start to the first frame, and\n"
-      "                             at the end the frame rate after it\n");
+      "                             at the end the frame rate after it\n"
+      "  LANTERN_POSITION_CODE=1    draw each frame's music order and row as a strip of\n"
+      "                             cells in its top-left corner (for sync measurements)\n");
 }
 
 // Stops the clock thread and the music. Also registered with atexit, since
@@ -55,6 +58,8 @@ int main(int argc, char** argv) {
   StartTimingFromEnvironment();
   ReadFullscreenAnswerFromEnvironment();
   ReadStartPositionFromEnvironment();
+  const char* positionCode = std::getenv("LANTERN_POSITION_CODE");
+  g_drawPositionCode = positionCode != nullptr && positionCode[0] != '\0' && positionCode[0] != '0';
   ChangeToDataDirectory();
   const int exitCode = RunDemo();
   StopThreads();

@@ -139,11 +139,17 @@ bool RunDemoPass() {
 
   // Idle pass: one frame, unless the show has ended or Escape is down.
   bool done = false;
+  const auto frameStart = std::chrono::steady_clock::now();
   if ((g_active && !g_drawFrameHook()) || g_keys[kVkEscape] || g_loopEscapePressed) {
     done = true;
     g_running.store(0, std::memory_order_relaxed);
   } else {
     system->swapBuffers(g_hDC);
+    if (g_active) {
+      NoteFrameDuration(std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - frameStart)
+                            .count());
+    }
     if (g_countFrames && g_active) ++g_framesPresented;
     if (g_reportFirstFrame && g_active) ReportFirstFrame();
   }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "render/position_code.h"
 #include "tools/capture/virtual_clock.h"
 
 namespace fs = std::filesystem;
@@ -328,6 +329,49 @@ TEST(CaptureShow, TwoCapturesOfARangeAreByteIdentical) {
   const Image image = ReadPng(a.path() / files.front());
   EXPECT_EQ(image.width, 1280);
   EXPECT_EQ(image.height, 960);
+}
+
+TEST(CaptureShow, PositionCodeSpellsEachFramesPositionAndChangesNothingElse) {
+  RequireTool();
+  ScratchOut plain;
+  ScratchOut coded;
+  // Across the cut from scene 1 to scene 2, where each scene's state carries on.
+  const std::string range = "--fps 25 --from 3:56 --to 4:6 --out ";
+  const Result rp = Capture(range + plain.path().string());
+  const Result rc = Capture("--position-code " + range + coded.path().string());
+  ASSERT_EQ(rp.status, 0) << rp.err;
+  ASSERT_EQ(rc.status, 0) << rc.err;
+  const std::vector<Row> rows = ReadCsv(coded.path() / "frames.csv");
+  const std::vector<std::string> files = FrameFiles(coded.path());
+  ASSERT_EQ(files.size(), rows.size());
+  ASSERT_GT(files.size(), 15u);
+  const int stripWidth = kPositionCodeCells * kPositionCodeCell;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const Image a = ReadPng(plain.path() / files[i]);
+    const Image b = ReadPng(coded.path() / files[i]);
+    ASSERT_EQ(a.rgb.size(), b.rgb.size());
+    uint8_t cells[kPositionCodeCells];
+    for (int c = 0; c < kPositionCodeCells; ++c) {
+      const size_t at = (static_cast<size_t>(kPositionCodeCell / 2) * b.width + c * kPositionCodeCell + 4) * 3;
+      cells[c] = b.rgb[at] > 128 ? 1 : 0;
+    }
+    int order = -1;
+    int row = -1;
+    ASSERT_TRUE(DecodePositionCode(cells, &order, &row)) << files[i];
+    EXPECT_EQ(order, rows[i].order) << files[i];
+    EXPECT_EQ(row, rows[i].row) << files[i];
+    // Outside the strip every pixel is the plain capture's: the strip left
+    // no state behind that a later frame would draw with.
+    size_t differing = 0;
+    for (int y = 0; y < a.height; ++y) {
+      for (int x = 0; x < a.width; ++x) {
+        if (y < kPositionCodeCell && x < stripWidth) continue;
+        const size_t at = (static_cast<size_t>(y) * a.width + x) * 3;
+        differing += std::memcmp(&a.rgb[at], &b.rgb[at], 3) != 0;
+      }
+    }
+    EXPECT_EQ(differing, 0u) << files[i];
+  }
 }
 
 TEST(CaptureVideo, FfprobeFindsOneVideoAndOneAudioStreamOfTheRightShape) {

@@ -1,7 +1,9 @@
 // Music playback tests with no audio device: a tiny module written here
 // plays in real time through the silent player (and through SDL's dummy
 // driver for the device path); the heard position advances order by order,
-// holds its last row after the end, and is all bits set for failed loads.
+// holds its last row after the end, is all bits set for failed loads, and
+// goes on silently when the device stops taking sound.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -128,6 +130,25 @@ TEST_F(MusicPlayerTest, SilentPlaybackAdvancesInRealTimeAndHoldsTheLastRow) {
   EXPECT_EQ(GetMusicPosition(handle), static_cast<uint32_t>(2 | (15 << 16)));
 }
 
+TEST_F(MusicPlayerTest, APositionLeadReportsWhatWillBeHeardThatMuchLater) {
+  InitMusicOutput(kMusicSampleRate);
+  StartMusicOutput();
+  uint32_t handle = LoadMusicFile("song.xm");
+  ASSERT_NE(handle, 0u);
+  // Ten rows ahead: a frame drawn now is shown 300 ms later.
+  SetMusicPositionLead(300000);
+  const std::vector<Sample> samples = PlayAndSample(handle, 0.6);
+  int checked = 0;
+  for (const Sample& s : samples) {
+    if (s.before < 0.1) continue;
+    const int index = Order(s.position) * kRows + Row(s.position);
+    EXPECT_GE(index, static_cast<int>((s.before + 0.3) / kRowSeconds) - 4) << "at " << s.before << " s";
+    EXPECT_LE(index, static_cast<int>((s.after + 0.3) / kRowSeconds) + 1) << "at " << s.after << " s";
+    ++checked;
+  }
+  EXPECT_GT(checked, 50);
+}
+
 TEST_F(MusicPlayerTest, RestartAfterTheEndAndReloadPlayFromTheBeginning) {
   InitMusicOutput(kMusicSampleRate);
   StartMusicOutput();
@@ -202,6 +223,56 @@ TEST_F(MusicPlayerTest, DevicePlaybackPositionFollowsWhatIsHeard) {
   // (measured: nine rows at a load of 16 on two cores); the position follows
   // the device, so the bound on its lag is wide.
   ExpectFollowsTheSong(samples, 16);
+}
+
+TEST_F(MusicPlayerTest, ADeviceThatStopsPullingHandsTheSongToTheSilentClock) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  InitMusicOutput(kMusicSampleRate);
+  StartMusicOutput();
+  ASSERT_FALSE(MusicOutputIsSilent());
+  uint32_t handle = LoadMusicFile("song.xm");
+  ASSERT_NE(handle, 0u);
+  // The device that was opened (SDL numbers opened devices from 2).
+  SDL_AudioDeviceID device = 0;
+  for (SDL_AudioDeviceID id = 2; id < 16 && device == 0; ++id) {
+    if (SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_PLAYING) device = id;
+  }
+  ASSERT_NE(device, 0u);
+  harness::StderrCapture capture;
+  PlayMusic(handle);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Its callback now blocks, as a device that stops taking sound would.
+  SDL_LockAudioDevice(device);
+  const uint32_t heldAt = GetMusicPosition(handle);
+  std::vector<uint32_t> positions;
+  const auto start = std::chrono::steady_clock::now();
+  bool unlocked = false;
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(4500)) {
+    positions.push_back(GetMusicPosition(handle));
+    if (!unlocked && MusicOutputIsSilent()) {
+      // The device may come back: it must no longer move the song.
+      SDL_UnlockAudioDevice(device);
+      unlocked = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!unlocked) SDL_UnlockAudioDevice(device);
+  const std::string text = capture.Text();
+  EXPECT_TRUE(MusicOutputIsSilent());
+  const std::string line = "the audio device stopped (it took no sound for a second past what it held); the music goes on silently";
+  const size_t first = text.find(line);
+  ASSERT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.find(line, first + 1), std::string::npos) << text;
+  // The song goes on from where it was heard, never going back, to its
+  // last row.
+  int previous = Order(heldAt) * kRows + Row(heldAt);
+  EXPECT_GT(previous, 0);
+  for (uint32_t position : positions) {
+    const int index = Order(position) * kRows + Row(position);
+    EXPECT_GE(index, previous);
+    previous = index;
+  }
+  EXPECT_EQ(positions.back(), static_cast<uint32_t>((kOrders - 1) | ((kRows - 1) << 16)));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "render/position_code.h"
 #include "render/render_state.h"
 #include "render/screen_quad.h"
 #include "resources/texture_loader.h"
@@ -422,6 +423,25 @@ TEST_F(InitRenderStateTest, MissingLoadingScreenLeavesABlackFrameAndIsReportedOn
   const size_t first = text.find("loading.tga");
   ASSERT_NE(first, std::string::npos) << text;
   EXPECT_EQ(text.find("loading.tga", first + 1), std::string::npos) << text;
+}
+
+TEST(PositionCode, EveryPositionRoundTripsAndNoSingleMisreadCellDecodes) {
+  for (int order = 0; order < 256; ++order) {
+    for (int row = 0; row < 256; ++row) {
+      uint8_t cells[kPositionCodeCells];
+      EncodePositionCode(order, row, cells);
+      int gotOrder = -1;
+      int gotRow = -1;
+      ASSERT_TRUE(DecodePositionCode(cells, &gotOrder, &gotRow)) << order << ":" << row;
+      ASSERT_EQ(gotOrder, order);
+      ASSERT_EQ(gotRow, row);
+      for (int flip = 0; flip < kPositionCodeCells; ++flip) {
+        cells[flip] ^= 1;
+        ASSERT_FALSE(DecodePositionCode(cells, &gotOrder, &gotRow)) << order << ":" << row << " cell " << flip;
+        cells[flip] ^= 1;
+      }
+    }
+  }
 }
 
 }  // namespace

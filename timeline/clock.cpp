@@ -108,4 +108,11 @@ void StopClockThread() {
   if (!kPlatformHasThreads) g_clockThreadsAlive.store(0, std::memory_order_relaxed);
 }
 
+void NoteFrameDuration(int64_t micros) {
+  // Smoothed over about 16 frames: one slow frame does not move the lead.
+  static int64_t smoothed = -1;
+  smoothed = smoothed < 0 ? micros : smoothed + (micros - smoothed) / 16;
+  SetMusicPositionLead(kTickMilliseconds * 1000 / 2 + smoothed * 3 / 2);
+}
+
 int ClockThreadsRunning() { return g_clockThreadsAlive.load(std::memory_order_relaxed); }

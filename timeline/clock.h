@@ -49,6 +49,15 @@ void ClockThread();
 // nothing outlives main; and in tests).
 void StopClockThread();
 
+// How long the last frame took from its start to its swap (microseconds).
+// The position the clock publishes is taken that much ahead, and more, so
+// that the picture shows what is heard when it reaches the screen: a frame
+// appears, on average, half a tick after the clock's last pass (the pass it
+// reads is half a tick old), half a frame later (it starts at some moment
+// of the frame before) and one frame later again (its own drawing).
+// Main thread, once per presented frame.
+void NoteFrameDuration(int64_t micros);
+
 // Clock threads now running: 0 or 1. On a platform without threads, 1 from
 // the first StartClockThread until StopClockThread: the platform's 14 ms
 // timer then calls ClockPass while g_running is not 0.

@@ -2,6 +2,7 @@
 // clock, frame delta and choice of scene by music order.
 #include "timeline/sequencer.h"
 
+#include "render/position_code.h"
 #include "scenes/scenes.h"
 #include "timeline/clock.h"
 
@@ -51,5 +52,6 @@ bool DrawFrame() {
   g_frameDelta = ticks - g_prevTicks;
   g_prevTicks = ticks;
   g_sceneDraw[SceneForOrder(g_scene) - 1]();
+  if (g_drawPositionCode) DrawPositionCode(g_scene, g_sceneRow);
   return g_quit == 0;
 }

@@ -1,11 +1,15 @@
-// The audio device on SDL2: a float stereo device whose callback pulls the
-// music player's stream.
+// The audio device on Linux: a PulseAudio stream when a server answers
+// (its latency reported as it plays), else an SDL2 float stereo device
+// (ALSA and SDL's other drivers) whose callback pulls the music player's
+// stream. SDL_AUDIODRIVER set in the environment picks SDL's driver.
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/audio_output.h"
+#include "platform/pulse/pulse_output.h"
 
 namespace {
 
@@ -13,6 +17,7 @@ namespace {
 constexpr int kDeviceBufferFrames = 1024;
 
 SDL_AudioDeviceID g_device = 0;
+bool g_pulse = false;
 
 void DeviceCallback(void*, Uint8* stream, int length) {
   RenderMusicForDevice(reinterpret_cast<float*>(stream),
@@ -22,6 +27,11 @@ void DeviceCallback(void*, Uint8* stream, int length) {
 }  // namespace
 
 bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, size_t reasonSize) {
+  const char* driver = std::getenv("SDL_AUDIODRIVER");
+  if (driver == nullptr || driver[0] == '\0') {
+    g_pulse = OpenPulseOutput(frequency, timing, reason, reasonSize);
+    if (g_pulse) return true;
+  }
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     std::snprintf(reason, reasonSize, "%s", SDL_GetError());
     return false;
@@ -48,10 +58,15 @@ bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, siz
 }
 
 void ResumeAudioDevice() {
+  if (g_pulse) ResumePulseOutput();
   if (g_device != 0) SDL_PauseAudioDevice(g_device, 0);
 }
 
 void CloseAudioDevice() {
+  if (g_pulse) {
+    ClosePulseOutput();
+    g_pulse = false;
+  }
   if (g_device == 0) return;
   SDL_CloseAudioDevice(g_device);
   g_device = 0;

@@ -49,6 +49,8 @@ GLuint g_boundTexture = 0;
 GLint g_viewport[4] = {0, 0, 0, 0};
 GLint g_scissor[4] = {0, 0, 0, 0};
 bool g_scissorTest = false;
+// The clear colour, kept here so that reading it back needs no round trip.
+GLfloat g_clearColor[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 
 // Which texture names hold an image at level 0; indexed by name. A texture
 // without one is incomplete, and OpenGL then draws as if texturing were
@@ -560,7 +562,7 @@ void LglContextCreated() {
   glDepthMask(GL_TRUE);
   glCullFace(GL_BACK);
   glFrontFace(GL_CCW);
-  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  LglClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepthf(1.0f);
   glActiveTexture(GL_TEXTURE0);
   g_boundTexture = 0;
@@ -652,6 +654,10 @@ void LglClear(GLbitfield mask) {
 }
 
 void LglClearColor(GLfloat red, GLfloat green, GLfloat blue, GLfloat alpha) {
+  g_clearColor[0] = red;
+  g_clearColor[1] = green;
+  g_clearColor[2] = blue;
+  g_clearColor[3] = alpha;
   glClearColor(red, green, blue, alpha);
 }
 
@@ -678,6 +684,14 @@ void LglGetIntegerv(GLenum name, GLint* values) {
     return;
   }
   glGetIntegerv(name, values);
+}
+
+void LglGetFloatv(GLenum name, GLfloat* values) {
+  if (name == GL_COLOR_CLEAR_VALUE) {
+    for (int i = 0; i < 4; ++i) values[i] = g_clearColor[i];
+    return;
+  }
+  glGetFloatv(name, values);
 }
 
 void LglShadeModel(GLenum) {

@@ -54,6 +54,7 @@ void LglShadeModel(GLenum mode);
 void LglScissor(GLint x, GLint y, GLsizei width, GLsizei height);
 GLboolean LglIsEnabled(GLenum capability);
 void LglGetIntegerv(GLenum name, GLint* values);
+void LglGetFloatv(GLenum name, GLfloat* values);
 void LglFinish();
 void LglReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
                    void* pixels);

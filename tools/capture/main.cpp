@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "render/position_code.h"
 #include "render/render_state.h"
 #include "shell/data_directory.h"
 #include "timeline/clock.h"
@@ -49,6 +50,8 @@ const char* const kUsage =
     "                        program as the live program finds it)\n"
     "  --stats               print each scene's frame time (median, 99th percentile) on stdout\n"
     "  --quiet               no progress bar\n"
+    "  --position-code       draw each frame's order and row as a strip of cells in its\n"
+    "                        top-left corner, as the live program's LANTERN_POSITION_CODE\n"
     "  --check-data DIR      check a data set instead of capturing: load every file with\n"
     "                        the show's loaders and walk the music to its end; exit 0\n"
     "                        when the set is complete and sound, 1 otherwise\n"
@@ -101,6 +104,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
     }
     if (arg == "--quiet") {
       options->quiet = true;
+      continue;
+    }
+    if (arg == "--position-code") {
+      g_drawPositionCode = true;
       continue;
     }
     const bool takesValue = arg == "--out" || arg == "--video" || arg == "--contact-sheet" || arg == "--fps" ||

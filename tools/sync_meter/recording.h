@@ -1,0 +1,73 @@
+// What the sync meter records while a build of the show plays: the sound
+// server's mix as heard (the sink's monitor), the position code shown on
+// screen, and its own calibration markers, all dated on one clock
+// (CLOCK_MONOTONIC, nanoseconds). Written to and read from a folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace syncmeter {
+
+// One read of the recorded stream: when it was taken, the latency the
+// server reported for it (microseconds, the age of the newest frame read)
+// and how many frames had been read by then.
+struct AudioTiming {
+  int64_t nanos;
+  int64_t latencyMicros;
+  int64_t framesRead;
+};
+
+// One reading of the marker stream's playback clock: when it was taken and
+// the stream time the server reported as playing (microseconds).
+struct MarkerTiming {
+  int64_t nanos;
+  int64_t playedMicros;
+};
+
+// The screen showed a new value: a position code (order, row) or, for the
+// marker patch, its colour (order = 0 or 1, row = -1).
+struct ScreenEvent {
+  int64_t nanos;
+  int order;
+  int row;
+};
+
+// A marker: the burst that starts at frame firstFrame of the marker stream
+// and the patch flipped for it (patch: the colour it was given; flipNanos:
+// when the server had drawn it).
+struct Marker {
+  int index;
+  int64_t firstFrame;
+  int patch;
+  int64_t flipNanos;
+};
+
+struct Recording {
+  int rate = 48000;                  // frames per second of both streams
+  std::vector<float> mono;           // the monitor, left and right averaged
+  std::vector<AudioTiming> audioTiming;
+  std::vector<MarkerTiming> markerTiming;
+  std::vector<ScreenEvent> codes;    // position-code changes
+  std::vector<ScreenEvent> patches;  // marker-patch changes
+  std::vector<Marker> markers;
+  int64_t startNanos = 0;            // the recording's first read
+  int64_t grabs = 0;                 // screen reads made
+  int64_t overflows = 0;             // recorded frames the server dropped
+  int64_t markerUnderruns = 0;       // times the marker stream ran dry
+};
+
+// The marker bursts: a tone above the band of music played at 44.1 kHz
+// (nothing of it survives above 22.05 kHz), faded in and out.
+constexpr double kMarkerHz = 23000.0;
+constexpr int kMarkerBurstMillis = 10;
+constexpr int kMarkerPeriodMillis = 500;
+constexpr float kMarkerLevel = 0.25f;
+
+// Writes the recording into dir (created if missing); false with why.
+bool WriteRecording(const Recording& recording, const std::string& dir, std::string* why);
+// Reads it back.
+bool ReadRecording(const std::string& dir, Recording* recording, std::string* why);
+
+}  // namespace syncmeter
