@@ -25,7 +25,7 @@ lantern_packages_test=(
 )
 # The Windows zip (scripts/build-windows.sh) and its tests under Wine.
 lantern_packages_windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 make zip)
-lantern_packages_test+=(wine wine64 unzip pulseaudio pulseaudio-utils)
+lantern_packages_test+=(wine wine64 unzip)
 
 lantern_install() {
   local missing=()

@@ -15,7 +15,9 @@
 # closing the window ends it with 0; the full-screen mode refused (Xvfb has
 # no 640x480 mode) answered Yes, F1, then No ends it with 1; double-clicked
 # without the module, the show still runs and lantern.log beside the program
-# names the module.
+# names the module; and started near the song's end, the sound server
+# stopped part-way (SIGSTOP), the show goes on silently, says so, and ends
+# by itself with 0.
 # Brings build-windows/ up to date first (scripts/build-windows.sh; the
 # first build of libopenmpt takes minutes).
 # Usage: xvfb_wine.sh BUILD_DIR
@@ -377,6 +379,22 @@ expect_exit 0 Escape
 grep -aq 'Fullscreen' "$nomusic/lantern.log" && fail "the start question went into lantern.log"
 echo "lantern.log: $(grep -a 'TRK-MAIN' "$nomusic/lantern.log" | tr -d '\r'); Escape: exit code 0"
 
+echo "== the sound server stops part-way"
+# Started 64 rows (7.7 s) before the song's end; once its music is heard,
+# the server is stopped: the device takes and returns nothing more.
+LANTERN_FROM=30:0 start no
+window="$(wait_window "$title")" || fail "no window"
+wait_drawing "$window" >/dev/null || fail "the show does not draw"
+loud="$(loudness)"
+[ "${loud:-0}" -gt 300 ] || fail "no music reached the PulseAudio server before it stopped"
+kill -STOP "$(cat "$work/pulse/pid")"
+stopped=$(date +%s)
+wait_exit 30 || fail "the show did not end within 30 s of the sound server stopping"
+[ "$rc" = 0 ] || fail "exit code $rc after the show's end"
+grep -aq '^lantern: the audio device stopped (.*); the music goes on silently' "$work/err" ||
+  fail "no line saying the audio device stopped"
+echo "$(grep -a 'audio device stopped' "$work/err" | tr -d '\r'); the show ended by itself $(($(date +%s) - stopped)) s later, exit code 0"
+kill -KILL "$(cat "$work/pulse/pid")"
 wineserver -k 2>/dev/null
 echo "PASS"
 INSIDE
