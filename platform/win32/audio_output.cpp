@@ -23,11 +23,17 @@ constexpr int kBufferCount = 4;
 constexpr int kBufferFrames = 1024;
 // The feeder's longest sleep between two looks at the ring, the device's
 // position and the stop flag.
-constexpr DWORD kFeederWaitMs = 5;
+constexpr DWORD kFeederWaitMs = 10;
 // How long closing waits for the feeder to stop and for the device to let
 // go; one that hangs (a driver that no longer answers) is left to the end
 // of the process.
 constexpr DWORD kCloseWaitMs = 1000;
+// How far past the end of the buffers it has returned a device may have
+// played (see ReportLatency): under Wine, whose winmm returns a buffer a
+// period or two of its sound server after the server played it (37 ms
+// measured with Wine 8.0 and PulseAudio; docs/windows.md). A device that
+// returns buffers before playing them, as Windows' does, never comes near.
+constexpr int64_t kReturnLagMicros = 30000;
 // A device that has returned no buffer for this long is not asked to reset
 // or close: it would not answer either (a sound server that stopped holds
 // waveOutReset for as long as its client library waits, 30 s or more).
@@ -109,12 +115,13 @@ void NoteReturn() {
 
 // Tells the player how far what the device has played trails the end of
 // everything handed over, now. The played position is the device's own
-// (waveOutGetPosition in samples), but never past the returned buffers
-// and the time since the last came back (at most one buffer more): a
-// device cannot have played what it has not taken. On Windows the
-// device's position is the lower of the two; Wine's winmm counts what it
-// copied on towards the sound server as played, and there the returned
-// buffers are the better bound. False when the device fails to say.
+// (waveOutGetPosition in samples), bounded by the buffers it has returned:
+// never more than kReturnLagMicros, and the time since the last came back
+// (at most one buffer more), past their end. On Windows the device's
+// position is the lower of the two. Wine's winmm counts what it copied on
+// towards its sound server as played, which runs about the whole ring
+// ahead of what is heard; there the bound is the estimate. False when the
+// device fails to say.
 bool ReportLatency() {
   MMTIME time = {};
   time.wType = TIME_SAMPLES;
@@ -136,7 +143,8 @@ bool ReportLatency() {
   int64_t played = g_positionWraps + samples;
   int64_t sinceReturn = (NowTicks() - g_lastReturnTicks) * g_sampleRate / g_ticksPerSecond;
   if (sinceReturn > kBufferFrames) sinceReturn = kBufferFrames;
-  if (played > g_framesReturned + sinceReturn) played = g_framesReturned + sinceReturn;
+  const int64_t bound = g_framesReturned + kReturnLagMicros * g_sampleRate / 1000000 + sinceReturn;
+  if (played > bound) played = bound;
   int64_t latency = g_framesWritten - played;
   if (latency < 0) latency = 0;
   DeviceLatencyNow(latency);
