@@ -98,6 +98,14 @@ void glPushMatrix() {}
 void glPopMatrix() {}
 void glFrustum(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble) {}
 void glClear(GLbitfield) {}
+void glScissor(GLint, GLint, GLsizei, GLsizei) {}
+void glGetIntegerv(GLenum, GLint* values) {
+  for (int i = 0; i < 4; ++i) values[i] = 0;
+}
+void glGetFloatv(GLenum, GLfloat* values) {
+  for (int i = 0; i < 4; ++i) values[i] = 0.0f;
+}
+GLboolean glIsEnabled(GLenum) { return GL_FALSE; }
 void glClearColor(GLfloat, GLfloat, GLfloat, GLfloat) {}
 void glFlush() {}
 void glViewport(GLint, GLint, GLsizei, GLsizei) {}

@@ -148,33 +148,44 @@ void AddMark(PositionTrack* track, int64_t endFrame, uint32_t position) {
 // wrapped-around start for that chunk. Caller holds g_moduleMutex.
 void RenderStream(float* out, int frames) {
   std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(frames));
-  for (int offset = 0; offset < frames; offset += kChunkFrames) {
-    int count = frames - offset < kChunkFrames ? frames - offset : kChunkFrames;
-    uint32_t positions[kMaxModules];
-    bool marked[kMaxModules];
-    for (int i = 0; i < kMaxModules; ++i) {
-      ModuleSlot& slot = g_slots[i];
-      marked[i] = false;
-      if (slot.module == nullptr || !slot.playing || slot.ended) continue;
-      size_t got = openmpt_module_read_interleaved_float_stereo(
-          slot.module, g_sampleRate, static_cast<size_t>(count), g_chunk);
-      float* target = out + 2 * offset;
-      for (size_t s = 0; s < 2 * got; ++s) target[s] += g_chunk[s];
-      if (got < static_cast<size_t>(count)) {
-        slot.ended = true;
-      } else {
-        positions[i] = PositionWord(slot.module);
-        marked[i] = true;
+  // The marks of a batch of chunks are stored under one short hold of
+  // g_positionMutex, so that a position query holding it seldom makes the
+  // device's thread wait.
+  constexpr int kBatchChunks = 64;
+  uint32_t positions[kBatchChunks][kMaxModules];
+  bool marked[kBatchChunks][kMaxModules];
+  int counts[kBatchChunks];
+  for (int batchStart = 0; batchStart < frames; batchStart += kBatchChunks * kChunkFrames) {
+    int chunks = 0;
+    for (int offset = batchStart; offset < frames && chunks < kBatchChunks; offset += kChunkFrames, ++chunks) {
+      const int count = frames - offset < kChunkFrames ? frames - offset : kChunkFrames;
+      counts[chunks] = count;
+      for (int i = 0; i < kMaxModules; ++i) {
+        ModuleSlot& slot = g_slots[i];
+        marked[chunks][i] = false;
+        if (slot.module == nullptr || !slot.playing || slot.ended) continue;
+        size_t got = openmpt_module_read_interleaved_float_stereo(
+            slot.module, g_sampleRate, static_cast<size_t>(count), g_chunk);
+        float* target = out + 2 * offset;
+        for (size_t s = 0; s < 2 * got; ++s) target[s] += g_chunk[s];
+        if (got < static_cast<size_t>(count)) {
+          slot.ended = true;
+        } else {
+          positions[chunks][i] = PositionWord(slot.module);
+          marked[chunks][i] = true;
+        }
       }
     }
     std::lock_guard<std::mutex> lock(g_positionMutex);
-    int64_t endFrame = g_renderedFrames + count;
-    for (int i = 0; i < kMaxModules; ++i) {
-      if (marked[i] && g_tracks[i].handle == g_slots[i].handle) {
-        AddMark(&g_tracks[i], endFrame, positions[i]);
+    for (int c = 0; c < chunks; ++c) {
+      const int64_t endFrame = g_renderedFrames + counts[c];
+      for (int i = 0; i < kMaxModules; ++i) {
+        if (marked[c][i] && g_tracks[i].handle == g_slots[i].handle) {
+          AddMark(&g_tracks[i], endFrame, positions[c][i]);
+        }
       }
+      g_renderedFrames = endFrame;
     }
-    g_renderedFrames = endFrame;
   }
 }
 
@@ -468,13 +479,24 @@ uint32_t GetMusicPosition(uint32_t handle) {
   if (!track->playing || track->markCount == 0) return track->startPosition;
   int64_t heard = HeardFrame();
   if (heard < track->playStartFrame) return track->startPosition;
-  // The chunk that holds the heard frame; past the last mark (the song has
-  // ended, or the renderer is behind) the last mark holds.
-  for (int n = 0; n < track->markCount; ++n) {
-    const PositionMark& mark = track->marks[(track->markHead + n) % kMarkCount];
-    if (mark.endFrame > heard) return mark.position;
+  // The chunk that holds the heard frame (the first mark ending after it,
+  // by bisection: marks are in stream order); past the last mark (the song
+  // has ended, or the renderer is behind) the last mark holds.
+  auto markAt = [track](int n) -> const PositionMark& {
+    return track->marks[(track->markHead + n) % kMarkCount];
+  };
+  int low = 0;
+  int high = track->markCount - 1;
+  if (markAt(high).endFrame <= heard) return markAt(high).position;
+  while (low < high) {
+    const int middle = (low + high) / 2;
+    if (markAt(middle).endFrame > heard) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
   }
-  return track->marks[(track->markHead + track->markCount - 1) % kMarkCount].position;
+  return markAt(low).position;
 }
 
 void ShutdownMusicOutput() {

@@ -92,6 +92,16 @@ class MusicPlayerTest : public ::testing::Test {
     EXPECT_EQ(samples.back().position, static_cast<uint32_t>((kOrders - 1) | ((kRows - 1) << 16)));
   }
 
+  // Opens SDL's dummy driver, which calls back at about real time like a
+  // sound card, and loads the song; 0 when either fails.
+  static uint32_t LoadOnDummyDevice() {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    InitMusicOutput(kMusicSampleRate);
+    StartMusicOutput();
+    if (MusicOutputIsSilent()) return 0;
+    return LoadMusicFile("song.xm");
+  }
+
   harness::ScratchDir scratch_;
 };
 
@@ -209,12 +219,7 @@ TEST_F(MusicPlayerTest, PlayFromAPositionStartsThereAndGoesOnInTime) {
 }
 
 TEST_F(MusicPlayerTest, DevicePlaybackPositionFollowsWhatIsHeard) {
-  // SDL's dummy driver calls back at about real time, like a sound card.
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
-  InitMusicOutput(kMusicSampleRate);
-  StartMusicOutput();
-  ASSERT_FALSE(MusicOutputIsSilent());
-  uint32_t handle = LoadMusicFile("song.xm");
+  const uint32_t handle = LoadOnDummyDevice();
   ASSERT_NE(handle, 0u);
   std::vector<Sample> samples = PlayAndSample(handle, kOrders * kRows * kRowSeconds + 0.35);
   // Two device buffers (46 ms) lie between rendering and the listener. The
@@ -226,11 +231,7 @@ TEST_F(MusicPlayerTest, DevicePlaybackPositionFollowsWhatIsHeard) {
 }
 
 TEST_F(MusicPlayerTest, ADeviceThatStopsPullingHandsTheSongToTheSilentClock) {
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
-  InitMusicOutput(kMusicSampleRate);
-  StartMusicOutput();
-  ASSERT_FALSE(MusicOutputIsSilent());
-  uint32_t handle = LoadMusicFile("song.xm");
+  const uint32_t handle = LoadOnDummyDevice();
   ASSERT_NE(handle, 0u);
   // The device that was opened (SDL numbers opened devices from 2).
   SDL_AudioDeviceID device = 0;

@@ -28,12 +28,18 @@ sync_start_servers() {
   read -r -t 20 number <"$fifo" || { echo "sync: Xvfb did not start" >&2; return 1; }
   rm -f "$fifo"
   export DISPLAY=":$number"
+  sync_start_pulse
+}
+
+# sync_start_pulse: (again) the PulseAudio server in SYNC_DIR, with the
+# null sink "lantern"; exports PULSE_SERVER, sets SYNC_PULSE_PID.
+sync_start_pulse() {
   export PULSE_SERVER="unix:$SYNC_DIR/run/native"
   XDG_RUNTIME_DIR="$SYNC_DIR/run" HOME="$SYNC_DIR/home" pulseaudio -n --daemonize=no ${SYNC_PULSE_DEBUG:+-vvvv} \
     --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
     -L "module-native-protocol-unix auth-anonymous=1 socket=$SYNC_DIR/run/native" \
     -L "module-null-sink sink_name=lantern rate=$SYNC_RATE format=float32le channels=2" \
-    >"$SYNC_DIR/pulseaudio.log" 2>&1 &
+    >>"$SYNC_DIR/pulseaudio.log" 2>&1 &
   SYNC_PULSE_PID=$!
   SYNC_PIDS+=($SYNC_PULSE_PID)
   local i
@@ -57,17 +63,17 @@ sync_busy_start() {
 
 sync_busy_stop() {
   [ ${#SYNC_BUSY_PIDS[@]} -eq 0 ] && return 0
-  kill "${SYNC_BUSY_PIDS[@]}" 2>/dev/null
-  wait "${SYNC_BUSY_PIDS[@]}" 2>/dev/null
+  kill "${SYNC_BUSY_PIDS[@]}" 2>/dev/null || true
+  wait "${SYNC_BUSY_PIDS[@]}" 2>/dev/null || true
   SYNC_BUSY_PIDS=()
 }
 
 sync_stop_all() {
   sync_busy_stop
   if [ ${#SYNC_PIDS[@]} -gt 0 ]; then
-    kill -CONT "${SYNC_PIDS[@]}" 2>/dev/null
-    kill "${SYNC_PIDS[@]}" 2>/dev/null
-    wait "${SYNC_PIDS[@]}" 2>/dev/null
+    kill -CONT "${SYNC_PIDS[@]}" 2>/dev/null || true
+    kill "${SYNC_PIDS[@]}" 2>/dev/null || true
+    wait "${SYNC_PIDS[@]}" 2>/dev/null || true
   fi
   SYNC_PIDS=()
 }
@@ -84,8 +90,8 @@ sync_measure() {
   local meter_pid=$!
   sleep 1
   "$launch" "$build" "$from" "$out"
-  wait "$meter_pid"
-  local status=$?
+  local status=0
+  wait "$meter_pid" || status=$?
   "$stop"
   [ $status -eq 0 ] || return $status
   "${meter[@]}" --analyse "$out"

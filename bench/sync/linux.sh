@@ -8,7 +8,7 @@ sync_launch() {
 }
 
 sync_stop() {
-  kill "$SYNC_SHOW_PID" 2>/dev/null
-  wait "$SYNC_SHOW_PID" 2>/dev/null
+  kill "$SYNC_SHOW_PID" 2>/dev/null || true
+  wait "$SYNC_SHOW_PID" 2>/dev/null || true
   return 0
 }

@@ -6,6 +6,7 @@
 // as it changes.
 #include "platform/pulse/pulse_output.h"
 
+#include <SDL.h>
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
@@ -61,6 +62,14 @@ void ReportLatency(pa_stream* stream, void*) {
 
 // The server wants bytes more: render them straight into its buffer.
 void StreamWrite(pa_stream* stream, size_t bytes, void*) {
+  // The main loop's thread feeds the sound: it asks for the priority SDL
+  // gives its own audio threads (a higher one where the system allows,
+  // through RealtimeKit on a desktop), so a busy machine does not starve it.
+  static bool raised = false;
+  if (!raised) {
+    raised = true;
+    SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL);
+  }
   const size_t frameBytes = 2 * sizeof(float);
   while (bytes >= frameBytes) {
     void* data = nullptr;
@@ -111,8 +120,8 @@ bool OpenPulseOutput(int frequency, AudioDeviceTiming* timing, char* reason, siz
       [] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(g_context)); });
   bool ready = false;
   if (connected) {
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(frequency), 2};
-    g_stream = pa_stream_new(g_context, "lantern music", &spec, nullptr);
+    const pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(frequency), 2};
+    g_stream = pa_stream_new(g_context, "lantern music", &format, nullptr);
   }
   if (g_stream != nullptr) {
     pa_stream_set_state_callback(g_stream, StreamState, nullptr);
