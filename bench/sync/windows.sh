@@ -2,7 +2,8 @@
 # (build-windows/lantern-windows.zip, made by scripts/build-windows.sh)
 # under Wine, in a 640x480 window with its position code drawn, its waveOut
 # playing through Wine's winmm, mmdevapi and winepulse into the private
-# PulseAudio server (PULSE_SERVER).
+# PulseAudio server (PULSE_SERVER). SYNC_WINEDEBUG sets Wine's WINEDEBUG
+# (e.g. warn+pulse lists the sound server's underruns in program.log).
 
 # Once, before the first run: the program unpacked, a Wine prefix in the
 # private folder, and one waiting cmd.exe that keeps Wine's services up
