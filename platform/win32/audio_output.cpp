@@ -57,6 +57,8 @@ std::atomic<ULONGLONG> g_lastBufferTick{0};
 int64_t g_framesWritten = 0;
 int64_t g_framesReturned = 0;
 int64_t g_lastReturnTicks = 0;
+// QueryPerformanceCounter ticks per second and the device's frames per
+// second; set at open, before the feeder starts.
 int64_t g_ticksPerSecond = 1;
 int g_sampleRate = 44100;
 // The device's played position: its last 32-bit sample count and the
