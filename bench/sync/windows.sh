@@ -6,9 +6,11 @@
 # (e.g. warn+pulse lists the sound server's underruns in program.log).
 
 # Once, before the first run: the program unpacked, a Wine prefix in the
-# private folder, and one waiting cmd.exe that keeps Wine's services up
-# between runs (when the last Windows process ends, Wine stops them, and the
-# next program's first window waits 10 s for them to start again).
+# private folder, one waiting cmd.exe that keeps Wine's services up between
+# runs (when the last Windows process ends, Wine stops them, and the next
+# program's first window waits 10 s for them to start again), and a watcher
+# in SYNC_PIDS that ends every Windows process of the prefix (wineserver
+# -k) when the servers are stopped at the end.
 sync_prepare() {
   local root zip
   root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -18,6 +20,8 @@ sync_prepare() {
   export WINEPREFIX="$SYNC_DIR/wine" WINEDEBUG="${SYNC_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
   rm -rf "$SYNC_DIR/windows"
   unzip -q "$zip" -d "$SYNC_DIR/windows"
+  (trap 'wineserver -k 2>/dev/null; exit 0' TERM; while :; do sleep 0.2; done) &
+  SYNC_PIDS+=($!)
   "$SYNC_WINE" wineboot -i >/dev/null 2>&1
   mkfifo "$SYNC_DIR/wine-hold"
   exec 8<>"$SYNC_DIR/wine-hold"
