@@ -416,32 +416,26 @@ TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
   const std::vector<uint8_t> ico = ReadAll(a + "/lantern.ico");
   EXPECT_EQ(ico, ReadAll(b + "/lantern.ico"));
   EXPECT_EQ(ico, ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons/lantern.ico"));
-  auto u16 = [&](size_t at) { return static_cast<uint32_t>(ico.at(at) | ico.at(at + 1) << 8); };
-  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
-  const std::vector<int> sizes = {16, 20, 24, 32, 40, 48, 64, 256};
-  ASSERT_EQ(u16(2), 1u) << "not an icon";
-  ASSERT_EQ(u16(4), sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    const size_t entry = 6 + 16 * i;
-    const uint32_t n = static_cast<uint32_t>(sizes[i]), bytes = u32(entry + 8), at = u32(entry + 12);
-    EXPECT_EQ(ico[entry], n & 0xFF) << n;
-    EXPECT_EQ(u16(entry + 6), 32u) << n;
-    ASSERT_LE(static_cast<size_t>(at) + bytes, ico.size()) << n;
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(ico.at(at) | ico.at(at + 1) << 8 | ico.at(at + 2) << 16 | ico.at(at + 3) << 24);
+  };
+  ASSERT_EQ(u32(2), 1u | 8u << 16) << "an icon of 8 images";
+  const uint32_t sizes[8] = {16, 20, 24, 32, 40, 48, 64, 256};
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t n = sizes[i], at = u32(6 + 16 * i + 12);
+    EXPECT_EQ(ico.at(6 + 16 * i), n & 0xFF);
+    ASSERT_LE(at + u32(6 + 16 * i + 8), ico.size());
     if (n == 256) {
       EXPECT_EQ(std::memcmp(&ico[at], "\x89PNG", 4), 0) << "the 256-pixel image is not PNG";
-      continue;
     }
-    EXPECT_EQ(u32(at + 4), n);
-    EXPECT_EQ(u32(at + 8), 2 * n) << "colours and mask";
-    EXPECT_EQ(bytes, 40 + n * n * 4 + n * ((n + 31) / 32 * 4)) << n;
     if (n != 32) continue;
-    for (uint32_t y = 0; y < n; ++y)
-      for (uint32_t x = 0; x < n; ++x) {
-        const uint8_t* bgra = &ico[at + 40 + ((n - 1 - y) * n + x) * 4];
-        const uint8_t* rgba = &png32[(y * n + x) * 4];
-        ASSERT_TRUE(bgra[0] == rgba[2] && bgra[1] == rgba[1] && bgra[2] == rgba[0] && bgra[3] == rgba[3])
-            << "the 32-pixel bitmap differs from the PNG at " << x << "," << y;
-      }
+    ASSERT_EQ(u32(at + 8), 64u) << "a bitmap of colours and mask";
+    for (uint32_t p = 0; p < n * n; ++p) {  // bottom row first, BGRA
+      const uint8_t* bgra = &ico[at + 40 + ((n - 1 - p / n) * n + p % n) * 4];
+      ASSERT_TRUE(bgra[0] == png32[p * 4 + 2] && bgra[1] == png32[p * 4 + 1] && bgra[2] == png32[p * 4] &&
+                  bgra[3] == png32[p * 4 + 3])
+          << "the 32-pixel bitmap differs from the PNG at pixel " << p;
+    }
   }
   fs::remove_all(base);
 }
