@@ -29,11 +29,11 @@ constexpr DWORD kFeederWaitMs = 10;
 // of the process.
 constexpr DWORD kCloseWaitMs = 1000;
 // How far past the end of the buffers it has returned a device may have
-// played (see ReportLatency): under Wine, whose winmm returns a buffer a
-// period or two of its sound server after the server played it (37 ms
-// measured with Wine 8.0 and PulseAudio; docs/windows.md). A device that
-// returns buffers before playing them, as Windows' does, never comes near.
-constexpr int64_t kReturnLagMicros = 30000;
+// played (see ReportLatency): under Wine, whose winmm returns a buffer at
+// the first tick of its audio client's 10 ms timer after the sound server
+// has played it (docs/windows.md). A device that returns buffers before
+// playing them, as Windows' does, never comes near.
+constexpr int64_t kReturnLagMicros = 10000;
 // A device that has returned no buffer for this long is not asked to reset
 // or close: it would not answer either (a sound server that stopped holds
 // waveOutReset for as long as its client library waits, 30 s or more).
@@ -162,8 +162,22 @@ DWORD WINAPI Feeder(void*) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   g_lastBufferTick.store(GetTickCount64(), std::memory_order_relaxed);
   g_lastReturnTicks = NowTicks();
+  // The whole ring is queued before the device starts, so that it never
+  // starts with less than the ring to play (Wine's winepulse, started with
+  // one buffer, runs dry at once and delays the rest by what it inserts).
+  MMRESULT result = waveOutPause(g_waveOut);
+  if (result != MMSYSERR_NOERROR) {
+    DeviceFailed("waveOutPause", result);
+    return 0;
+  }
   for (int i = 0; i < kBufferCount; ++i) {
     if (!FillAndQueue(i)) return 0;
+  }
+  g_lastReturnTicks = NowTicks();
+  result = waveOutRestart(g_waveOut);
+  if (result != MMSYSERR_NOERROR) {
+    DeviceFailed("waveOutRestart", result);
+    return 0;
   }
   if (!ReportLatency()) return 0;
   int next = 0;
