@@ -1,29 +1,35 @@
 #!/usr/bin/env bash
 # The browser build's benchmark rows, in the README table's form: the
 # download (raw, and gzip -9 per file as a compressing server sends it),
-# time to first frame and frames per second in headless Chromium on
-# SwiftShader, beside the native program on llvmpipe in the same run
-# (first frame of the live program under Xvfb; frames per second of
-# lantern-capture --stats, which draws unpaced, for the same scenes).
+# time to first frame and frames per second in each engine as the browser
+# checks start it (headless Chromium on SwiftShader; Firefox ESR and
+# WebKitGTK in a window on Xvfb, WebGL on llvmpipe; all playing into a
+# private PulseAudio server), beside the native program on llvmpipe in the
+# same run (first frame of the live program under Xvfb; frames per second
+# of lantern-capture --stats, which draws unpaced, for the same scenes).
 #
 # usage: bash bench/web.sh [BUILD_DIR]   (default: build; needs build-web/site)
 # env:   BENCH_WEB_RUNS=N (starts per first-frame median, default 3)
 #        BENCH_WEB_SECONDS=N (seconds per frame-rate stretch, default 10)
+#        BENCH_WEB_ENGINES="chromium firefox webkit" (the default)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 site="$root/build-web/site"
 [ -f "$site/lantern.wasm" ] || { echo "bench/web.sh: no web folder; run scripts/build-web.sh" >&2; exit 1; }
 driver="$root/build-web/web-test"
-if [ ! -f "$driver/node_modules/playwright-core/package.json" ]; then
+if ! cmp -s "$root/tests/web/package-lock.json" "$driver/package-lock.json" ||
+  [ ! -f "$driver/node_modules/puppeteer-core/package.json" ]; then
   mkdir -p "$driver"
   cp "$root/tests/web/package.json" "$root/tests/web/package-lock.json" "$driver/"
   (cd "$driver" && npm ci --no-audit --no-fund --loglevel=error)
 fi
 scratch=$(mktemp -d)
-xvfbPid=""
-cleanup() { [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null; rm -rf "$scratch"; }
+source "$root/tests/web/servers.sh"
+cleanup() { lantern_web_servers_stop; rm -rf "$scratch"; }
 trap cleanup EXIT
+lantern_web_servers_start bench-web yes
+engines=(${BENCH_WEB_ENGINES:-chromium firefox webkit})
 
 row() { echo "| $1 | $2 | $3 |"; }
 
@@ -37,21 +43,17 @@ wasmGz=$(gzip -9 -c "$site/lantern.wasm" | wc -c)
 wasmRaw=$(stat -c %s "$site/lantern.wasm")
 files=$(find "$site" -type f | wc -l)
 
-# Browser.
-echo "bench/web.sh: Chromium runs" >&2
-LANTERN_WEB_SITE="$site" LANTERN_BUILD_DIR="$build" LANTERN_WEB_DRIVER="$driver" \
-  node "$root/bench/web_bench.mjs" >"$scratch/web.json"
-web() { node -e "const r=require('$scratch/web.json'); console.log($1)"; }
-
-# Native: first frame under Xvfb, median of three.
-echo "bench/web.sh: native runs" >&2
-display=""
-for n in $(seq 60 90); do
-  if [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+# Browsers.
+for engine in "${engines[@]}"; do
+  echo "bench/web.sh: $engine runs" >&2
+  LANTERN_WEB_SITE="$site" LANTERN_BUILD_DIR="$build" LANTERN_WEB_DRIVER="$driver" LANTERN_WEB_ENGINE="$engine" \
+    node "$root/bench/web_bench.mjs" >"$scratch/$engine.json"
 done
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-xvfbPid=$!
-sleep 1
+web() { node -e "const r=require('$scratch/$1.json'); console.log($2)"; }
+
+# Native: first frame under the same Xvfb, median of three.
+echo "bench/web.sh: native runs" >&2
+display="$DISPLAY"
 nativeFirst=()
 for _ in 1 2 3; do
   : >"$scratch/first.err"
@@ -73,9 +75,15 @@ nativeFps() { awk -v s="$1" '$1 == s && $3 > 0 { printf "%.0f", 1000 / $3 }' "$s
 
 row "Web download: page, script, lantern.wasm and $((files - 6)) data files" \
   "$(awk "BEGIN{printf \"%.1f\", $raw/1e6}") MB raw; $(awk "BEGIN{printf \"%.1f\", $gz/1e6}") MB with gzip -9 per file (lantern.wasm $(awk "BEGIN{printf \"%.2f\", $wasmRaw/1e6}") MB, $(awk "BEGIN{printf \"%.2f\", $wasmGz/1e6}") MB gzipped)" "< 8 MB compressed"
-row "Web time to first frame, headless Chromium on SwiftShader: page opened / answer given to first show frame" \
-  "$(web 'r.firstFrameMedianMs.toFixed(0)') ms / $(web 'r.answerToFirstFrameMedianMs.toFixed(0)') ms (median of $(web 'r.firstFrameMs.length')); native program on llvmpipe under Xvfb in the same run: ${nativeFirstMedian} ms" "–"
-row "Web frames per second, scene 1 / scene 4, paced by the browser's 60 Hz animation frames" \
-  "$(web 'r.paced.scene1.fps.toFixed(1)') / $(web 'r.paced.scene4.fps.toFixed(1)')" "60"
-row "Web frames per second unpaced, scene 1 / scene 4, beside native llvmpipe drawing unpaced in the same run" \
-  "$(web 'r.unpaced.scene1.fps.toFixed(0)') / $(web 'r.unpaced.scene4.fps.toFixed(1)'); native $(nativeFps 1) / $(nativeFps 4)" "–"
+declare -A engineName=([chromium]="headless Chromium on SwiftShader" [firefox]="Firefox ESR on Xvfb, llvmpipe" [webkit]="WebKitGTK MiniBrowser on Xvfb, llvmpipe")
+for engine in "${engines[@]}"; do
+  row "Web time to first frame, ${engineName[$engine]}: page opened / answer given to first show frame" \
+    "$(web "$engine" 'r.firstFrameMedianMs.toFixed(0)') ms / $(web "$engine" 'r.answerToFirstFrameMedianMs.toFixed(0)') ms (median of $(web "$engine" 'r.firstFrameMs.length')); native program on llvmpipe under Xvfb in the same run: ${nativeFirstMedian} ms" "–"
+  row "Web frames per second, ${engineName[$engine]}, scene 1 / scene 4, paced by the browser's animation frames" \
+    "$(web "$engine" 'r.paced.scene1.fps.toFixed(1)') / $(web "$engine" 'r.paced.scene4.fps.toFixed(1)')" "60"
+done
+if [ -f "$scratch/chromium.json" ]; then
+  row "Web frames per second unpaced, headless Chromium, scene 1 / scene 4, beside native llvmpipe drawing unpaced in the same run" \
+    "$(web chromium 'r.unpaced.scene1.fps.toFixed(0)') / $(web chromium 'r.unpaced.scene4.fps.toFixed(1)'); native $(nativeFps 1) / $(nativeFps 4)" "–"
+fi
+echo "load: $(uptime | sed 's/.*load average: //')"

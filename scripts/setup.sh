@@ -25,6 +25,10 @@ lantern_packages_test=(
 )
 # The Windows zip (scripts/build-windows.sh) and its tests under Wine.
 lantern_packages_windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 make zip)
+# The browser checks in Firefox ESR and WebKitGTK (MiniBrowser through
+# WebKitWebDriver), each playing into a private PulseAudio server (WebKit
+# through GStreamer's pulsesink) that the checks listen to with parec.
+lantern_packages_test+=(firefox-esr webkit2gtk-driver pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio)
 lantern_packages_test+=(wine wine64 unzip)
 
 lantern_install() {

@@ -109,6 +109,11 @@ void StopClockThread() {
 }
 
 void NoteFrameDuration(int64_t micros) {
+  // A frame longer than 100 ms is a stall (a first frame's uploads, a
+  // starved machine), not the time frames take to reach the screen: the
+  // position heard never goes back, so counting it would keep the show
+  // that far ahead.
+  if (micros > 100000) micros = 100000;
   // Smoothed over about 16 frames: one slow frame does not move the lead.
   static int64_t smoothed = -1;
   smoothed = smoothed < 0 ? micros : smoothed + (micros - smoothed) / 16;

@@ -23,6 +23,9 @@ constexpr int kMaxChunksPerPump = 16;
 float g_chunk[kChunkFrames * 2];
 bool g_open = false;
 bool g_playing = false;
+int g_rate = 44100;
+// See SetWebPresentationDelay (s).
+double g_presentationDelay = 0.0;
 
 }  // namespace
 
@@ -39,7 +42,7 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
     var Type = window.AudioContext || window.webkitAudioContext;
     if (!Type) return fail("this browser has no Web Audio");
     try {
-      context = new Type({sampleRate : rate});
+      context = new Type({sampleRate : rate, latencyHint : "playback"});
     } catch (e) {
       return fail("no audio context: " + e.message);
     }
@@ -51,7 +54,36 @@ EM_JS(int, WebAudioOpen, (int rate, char* reason, int reasonSize), {
   if (context.sampleRate !== rate) {
     return fail("the audio context runs at " + context.sampleRate + " Hz, not " + rate);
   }
-  Module.lanternAudio = {context : context, nextFrame : 0, rate : rate, sources : []};
+  var audio = {context : context, nextFrame : 0, firstFrame : -1, rate : rate, sources : []};
+  // The audio clock's time being heard now (s): from the context's output
+  // timestamp where it has a sound one, else its time less its latencies.
+  // WebKitGTK's timestamp has a performanceTime on another clock (ahead of
+  // performance.now() and running at twice its pace), so a timestamp from
+  // the future or more than a second old is not used. Firefox is asked
+  // neither: its timestamp is its time less its outputLatency, which it
+  // answers, while its output starts, with a call to its audio process
+  // made under the lock that its audio callback needs; through PulseAudio
+  // the two deadlock now and then, and the page never runs again.
+  var firefox = navigator.userAgent.indexOf("Firefox/") >= 0;
+  audio.heardTime = function() {
+    if (context.getOutputTimestamp && !firefox) {
+      var stamp = context.getOutputTimestamp();
+      var age = performance.now() - stamp.performanceTime;
+      if (stamp.contextTime > 0 && stamp.performanceTime > 0 && age >= -1 && age < 1000) {
+        return stamp.contextTime + age / 1000;
+      }
+    }
+    // An output whose latency is not known (WebKitGTK reports 0; Firefox,
+    // and any engine with a timestamp, is not asked) still has one, as the
+    // sync measurement found it here: WebKitGTK's output plays its time
+    // 40 ms late; Firefox's plays its time as it is (its timestamp, read
+    // before, said the same: contextTime plus the stamp's age is its time).
+    if (firefox) return context.currentTime - (context.baseLatency || 0);
+    var output = context.getOutputTimestamp ? 0 : context.outputLatency || 0;
+    if (!(output > 0)) output = 0.04;
+    return context.currentTime - (context.baseLatency || 0) - output;
+  };
+  Module.lanternAudio = audio;
   return 1;
 });
 
@@ -78,6 +110,7 @@ EM_JS(double, WebAudioQueue, (const float* samples, int frames), {
   }
   var earliest = Math.ceil((context.currentTime + 0.02) * audio.rate);
   if (audio.nextFrame < earliest) audio.nextFrame = earliest;
+  if (audio.firstFrame < 0) audio.firstFrame = audio.nextFrame;
   var source = context.createBufferSource();
   source.buffer = buffer;
   source.connect(context.destination);
@@ -88,16 +121,14 @@ EM_JS(double, WebAudioQueue, (const float* samples, int frames), {
     if (index >= 0) audio.sources.splice(index, 1);
   };
   audio.nextFrame += frames;
-  // The audio clock's time being heard now: from the context's output
-  // timestamp where it has one, else its time less its latencies.
-  var heard = context.currentTime - (context.baseLatency || 0) - (context.outputLatency || 0);
-  if (context.getOutputTimestamp) {
-    var stamp = context.getOutputTimestamp();
-    if (stamp.contextTime > 0 && stamp.performanceTime > 0) {
-      heard = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
-    }
-  }
-  return audio.nextFrame - heard * audio.rate;
+  return audio.nextFrame - audio.heardTime() * audio.rate;
+});
+
+// 1 once the first scheduled frame is being heard (or nothing plays).
+EM_JS(int, WebAudioFirstHeard, (), {
+  var audio = Module.lanternAudio;
+  if (!audio) return 1;
+  return audio.firstFrame >= 0 && audio.heardTime() * audio.rate >= audio.firstFrame ? 1 : 0;
 });
 
 EM_JS(void, WebAudioClose, (), {
@@ -119,6 +150,7 @@ bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, siz
   timing->latencyFrames = static_cast<int64_t>(kWebAudioLeadSeconds * frequency);
   timing->extrapolationLimitFrames = static_cast<int64_t>(2 * kWebAudioLeadSeconds * frequency) +
                                      kChunkFrames * kMaxChunksPerPump;
+  g_rate = frequency;
   g_open = true;
   return true;
 }
@@ -134,10 +166,17 @@ void CloseAudioDevice() {
   g_playing = false;
 }
 
+void SetWebPresentationDelay(double seconds) { g_presentationDelay = seconds; }
+
+bool WebMusicHeard() { return !g_playing || WebAudioFirstHeard() != 0; }
+
 void PumpWebAudio() {
   if (!g_playing) return;
   for (int n = 0; n < kMaxChunksPerPump && WebAudioAhead() < kWebAudioLeadSeconds; ++n) {
     RenderMusicForDevice(g_chunk, kChunkFrames);
-    UpdateDeviceLatency(static_cast<int64_t>(WebAudioQueue(g_chunk, kChunkFrames)));
+    // The picture appears a presentation delay after it is drawn: it shows
+    // the music heard then, which trails the hand-over by that much less.
+    const double trail = WebAudioQueue(g_chunk, kChunkFrames) - g_presentationDelay * g_rate;
+    UpdateDeviceLatency(static_cast<int64_t>(trail));
   }
 }

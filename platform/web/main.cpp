@@ -9,6 +9,7 @@
 
 #include "platform/music_player.h"
 #include "platform/web/platform.h"
+#include "render/position_code.h"
 #include "shell/data_directory.h"
 #include "shell/main_loop.h"
 #include "shell/window.h"
@@ -26,8 +27,33 @@ bool g_loadPending = false;
 // When the clock made its last pass (ms, the page's clock); negative while
 // no clock runs.
 double g_lastPassMs = -1.0;
+// When the clock started waiting for the music to be heard (ms); negative
+// when it is not waiting.
+double g_waitSinceMs = -1.0;
+// The longest wait (ms): an output that never starts does not hold the
+// show's clock for ever.
+constexpr double kLongestWaitMs = 3000.0;
 long g_timer = 0;
 bool g_firstFrameReported = false;
+// The animation frames' interval (ms, a running mean) and the last frame's
+// time; what a frame takes to reach the screen is counted in intervals.
+double g_frameInterval = 1000.0 / 60.0;
+double g_lastFrameTime = -1.0;
+// Frame intervals from an animation frame's time to its picture on the
+// screen beyond what the shared loop counts (the page sets it).
+double g_framesToScreen = 0.0;
+
+// The presentation delay follows the frame rate: the browser shows a frame
+// a fixed number of its own frames after the one it was drawn in. Gaps (the
+// loading, a hidden page) are not frames.
+void TrackFrameInterval(double time) {
+  if (g_lastFrameTime >= 0.0) {
+    const double step = time - g_lastFrameTime;
+    if (step > 0.0 && step < 250.0) g_frameInterval += (step - g_frameInterval) * 0.1;
+  }
+  g_lastFrameTime = time;
+  SetWebPresentationDelay(g_framesToScreen * g_frameInterval / 1000.0);
+}
 
 void RequestLoading() { g_loadPending = true; }
 
@@ -37,11 +63,18 @@ void RequestLoading() { g_loadPending = true; }
 void PumpClock() {
   if (ClockThreadsRunning() == 0 || g_running.load(std::memory_order_relaxed) == 0) {
     g_lastPassMs = -1.0;
+    g_waitSinceMs = -1.0;
     return;
   }
   const double now = emscripten_get_now();
   if (g_lastPassMs < 0.0) {
-    // StartClockThread has just made the first pass.
+    // StartClockThread has just made the first pass. The next ones count
+    // from when the music is heard: an audio output that takes a second to
+    // start would otherwise leave the scenes' ticks that much ahead of the
+    // music.
+    if (g_waitSinceMs < 0.0) g_waitSinceMs = now;
+    if (!WebMusicHeard() && now - g_waitSinceMs < kLongestWaitMs) return;
+    g_waitSinceMs = -1.0;
     g_lastPassMs = now;
     return;
   }
@@ -67,18 +100,26 @@ void Finish(int exitCode) {
   EM_ASM({ if (Module.lanternEnded) Module.lanternEnded($0); }, exitCode);
 }
 
-EM_BOOL OnAnimationFrame(double, void*) {
+EM_BOOL OnAnimationFrame(double time, void*) {
+  TrackFrameInterval(time);
   if (g_loadPending) {
     g_loadPending = false;
     LoadAllScenes();
     // A start at a later position has set the clock itself, with its own
     // clock stopped (as a clock thread is joined first): the passes count
     // from now, not from before the skip.
-    if (ShowPosition{0, 0} < g_startFrom) g_lastPassMs = -1.0;
+    if (ShowPosition{0, 0} < g_startFrom) {
+      g_lastPassMs = -1.0;
+      g_waitSinceMs = -1.0;
+    }
   }
   Pump();
   const int presented = WebPresentedFrames();
   const bool goOn = RunDemoPass();
+  // The page may copy the frame now, while its pixels are still there.
+  if (WebPresentedFrames() > presented) {
+    EM_ASM({ if (Module.lanternFrameDrawn) Module.lanternFrameDrawn(); });
+  }
   if (!g_firstFrameReported && WebPresentedFrames() > presented) {
     g_firstFrameReported = true;
     EM_ASM({ if (Module.lanternFirstFrame) Module.lanternFirstFrame(); });
@@ -95,8 +136,10 @@ EM_BOOL OnAnimationFrame(double, void*) {
 extern "C" {
 
 // Starts the show with the viewer's answer to the start question
-// (kAnswerYes or kAnswerNo) and the address's from= value ("" for none).
-EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
+// (kAnswerYes or kAnswerNo), the address's from= value ("" for none) and
+// whether it asks for the position code (positioncode=1).
+EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from, int positionCode) {
+  g_drawPositionCode = positionCode != 0;
   if (from != nullptr && from[0] != '\0') {
     ShowPosition position;
     if (ParseShowPosition(from, &position, nullptr)) {
@@ -117,6 +160,11 @@ EMSCRIPTEN_KEEPALIVE void lantern_start(int answer, const char* from) {
   }
   g_timer = emscripten_set_interval(OnTimer, kTickMilliseconds, nullptr);
   emscripten_request_animation_frame_loop(OnAnimationFrame, nullptr);
+}
+
+// Frame intervals from drawing a frame to its appearance on the screen.
+EMSCRIPTEN_KEEPALIVE void lantern_set_frames_to_screen(double frames) {
+  if (frames >= 0.0 && frames <= 10.0) g_framesToScreen = frames;
 }
 
 // Frames presented so far, for the page's measurements.

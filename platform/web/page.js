@@ -1,12 +1,16 @@
 // The show's page: fetches the show's data files into the program's file
 // system, asks the start question (the click that browsers want before
 // sound and full screen), starts the program with the answer, passes keys,
-// visibility and full-screen changes on as window messages, and shows the
-// program's findings under the canvas and the end of the show.
+// the controls under the canvas, visibility and full-screen changes on as
+// window messages, and shows the program's findings under the canvas and
+// the end of the show.
 //
 // Address parameters: fullscreen=yes|no answers the start question
 // (without a click the browser may refuse sound, and always refuses full
-// screen); from=ORDER[:ROW] starts the show at that music position.
+// screen); from=ORDER[:ROW] starts the show at that music position;
+// positioncode=1 draws the position code on every frame (for the sync
+// measurement, which reads it off the screen); framestoscreen=N sets how
+// many frame intervals a drawn frame takes to reach the screen.
 (function () {
   "use strict";
 
@@ -17,9 +21,14 @@
   var ANSWER_YES = 6;
   var ANSWER_NO = 7;
   var VK_ESCAPE = 27;
+  var VK_F1 = 0x70;
 
   var params = new URLSearchParams(window.location.search);
   var canvas = document.getElementById("canvas");
+  // What goes full screen: the show and its controls under it.
+  var stage = document.getElementById("stage");
+  var toggleButton = document.getElementById("toggle-fullscreen");
+  var endButton = document.getElementById("end-show");
   var question = document.getElementById("question");
   var findingsLine = document.getElementById("findings");
 
@@ -29,6 +38,8 @@
     answer: null,
     audio: null, // "web audio" or "silent"
     findings: [],
+    // Uncaught errors and rejected promises, as the console shows them.
+    errors: [],
     firstFrameMs: null,
     startMs: null,
     endedMs: null,
@@ -43,6 +54,21 @@
       var word = Module._lantern_frame_position();
       return [Math.floor(word / 65536), word % 65536];
     },
+    // The next frame drawn, with the position it was drawn with:
+    // {position, png} (a data: address), copied as soon as it is drawn.
+    grabFrame: function () {
+      return new Promise(function (resolve) {
+        pendingGrabs.push(resolve);
+      });
+    },
+  });
+  var pendingGrabs = [];
+
+  window.addEventListener("error", function (event) {
+    lantern.errors.push(String(event.message || event.error));
+  });
+  window.addEventListener("unhandledrejection", function (event) {
+    lantern.errors.push("unhandled rejection: " + String(event.reason));
   });
 
   var runtimeReady = false;
@@ -114,25 +140,46 @@
     maybeStart();
   };
 
+  // Frame intervals from the end of drawing a frame to its picture on the
+  // screen, beyond what the program counts itself (its own drawing and the
+  // clock's tick): framestoscreen=N, else what the sync measurement found
+  // for the engine. Chromium hands each frame through its compositor and
+  // GPU process, which takes three to four of its frames; Firefox and WebKit
+  // show a frame with the paint that follows it.
+  function framesToScreen() {
+    var given = parseFloat(params.get("framestoscreen"));
+    if (isFinite(given)) return given;
+    var agent = navigator.userAgent;
+    if (/Firefox\//.test(agent)) return 0;
+    if (/Chrome\//.test(agent)) return 3.5;
+    return 0;
+  }
+
   function maybeStart() {
     if (!runtimeReady || !dataReady || !audioSettled || lantern.state !== "starting") return;
     lantern.state = "running";
     lantern.startMs = performance.now();
-    Module.ccall("lantern_start", null, ["number", "string"], [
+    updateControls();
+    Module._lantern_set_frames_to_screen(framesToScreen());
+    Module.ccall("lantern_start", null, ["number", "string", "number"], [
       lantern.answer === "yes" ? ANSWER_YES : ANSWER_NO,
       params.get("from") || "",
+      params.get("positioncode") === "1" ? 1 : 0,
     ]);
   }
 
   // The audio context is made inside the answer's click, where browsers
-  // allow sound; the show starts once it runs, or after half a second
-  // without it (the program then keeps its clock silently).
-  function startAudio() {
+  // allow sound; the show starts once it runs, or when the wait for it ends
+  // (the program then keeps its clock silently). After a click, or where
+  // the browser says it allows sound (Firefox), the context is only slow to
+  // start (a sound server can take a second or two), so the wait is
+  // longer; without either, half a second.
+  function startAudio(gesture) {
     var Type = window.AudioContext || window.webkitAudioContext;
     var context = null;
     if (Type) {
       try {
-        context = new Type({ sampleRate: 44100 });
+        context = new Type({ sampleRate: 44100, latencyHint: "playback" });
       } catch (error) {
         context = null;
       }
@@ -148,16 +195,35 @@
       settle();
       return;
     }
+    var policy = null;
+    if (navigator.getAutoplayPolicy) {
+      try {
+        policy = navigator.getAutoplayPolicy(context);
+      } catch (error) {
+        policy = null;
+      }
+    }
+    if (policy === "disallowed") {
+      settle();
+      return;
+    }
     context.resume().then(settle, settle);
-    setTimeout(settle, 500);
+    setTimeout(settle, gesture || policy === "allowed" ? 8000 : 500);
+  }
+
+  // The element shown full screen, or null (older WebKit has only the
+  // prefixed names).
+  function fullscreenElement() {
+    return document.fullscreenElement || document.webkitFullscreenElement || null;
   }
 
   function enterFullscreen() {
-    if (!canvas.requestFullscreen) return;
+    var request = stage.requestFullscreen || stage.webkitRequestFullscreen;
+    if (!request) return;
     fullscreenWanted = true;
-    var request = canvas.requestFullscreen();
-    if (request && request.catch) {
-      request.catch(function () {
+    var result = request.call(stage);
+    if (result && result.catch) {
+      result.catch(function () {
         fullscreenWanted = false;
       });
     }
@@ -165,18 +231,30 @@
 
   Module.lanternLeaveFullscreen = function () {
     fullscreenWanted = false;
-    if (document.fullscreenElement && document.exitFullscreen) {
-      document.exitFullscreen().catch(function () {});
-    }
+    if (!fullscreenElement()) return;
+    var exit = document.exitFullscreen || document.webkitExitFullscreen;
+    var result = exit ? exit.call(document) : null;
+    if (result && result.catch) result.catch(function () {});
   };
 
-  function answer(yes) {
+  // F1's action: full screen on or off, switched here inside the gesture
+  // (browsers grant full screen only in one); the program restarts the
+  // show when the key reaches it.
+  function toggleFullscreen() {
+    if (fullscreenElement()) {
+      Module.lanternLeaveFullscreen();
+    } else {
+      enterFullscreen();
+    }
+  }
+
+  function answer(yes, gesture) {
     if (lantern.state !== "question" && lantern.state !== "loading") return;
     question.hidden = true;
     lantern.answer = yes ? "yes" : "no";
     lantern.state = "starting";
     if (yes) enterFullscreen();
-    startAudio();
+    startAudio(gesture);
     canvas.focus();
   }
 
@@ -184,30 +262,48 @@
     if (lantern.state === "running") Module._lantern_post_message(message, wParam, lParam || 0);
   }
 
+  function pressKey(virtualKey) {
+    post(MSG_KEYDOWN, virtualKey);
+    post(MSG_KEYUP, virtualKey);
+  }
+
+  // The controls under the canvas offer the two keys' actions to a viewer
+  // without a keyboard; as buttons they take Enter and Space as well.
+  function updateControls() {
+    var running = lantern.state === "running";
+    toggleButton.disabled = !running;
+    endButton.disabled = !running;
+    toggleButton.textContent = fullscreenElement() ? "Leave full screen" : "Full screen";
+  }
+
+  toggleButton.addEventListener("click", function () {
+    if (lantern.state !== "running") return;
+    toggleFullscreen();
+    pressKey(VK_F1);
+    canvas.focus();
+  });
+  endButton.addEventListener("click", function () {
+    pressKey(VK_ESCAPE);
+  });
+
   document.getElementById("answer-yes").addEventListener("click", function () {
-    answer(true);
+    answer(true, true);
   });
   document.getElementById("answer-no").addEventListener("click", function () {
-    answer(false);
+    answer(false, true);
   });
 
   window.addEventListener("keydown", function (event) {
     if (lantern.state === "question") {
-      if (event.key === "y" || event.key === "Y") answer(true);
-      if (event.key === "n" || event.key === "N") answer(false);
+      if (event.key === "y" || event.key === "Y") answer(true, true);
+      if (event.key === "n" || event.key === "N") answer(false, true);
       return;
     }
     if (lantern.state !== "running") return;
     if (event.key === "F1" || event.key === "Escape") event.preventDefault();
     if (event.key === "F1") {
       if (event.repeat) return;
-      // The toggle happens here, inside the key press: browsers grant full
-      // screen only in a gesture. The program restarts the show on the key.
-      if (document.fullscreenElement) {
-        Module.lanternLeaveFullscreen();
-      } else {
-        enterFullscreen();
-      }
+      toggleFullscreen();
     }
     post(MSG_KEYDOWN, event.keyCode & 0xff);
   });
@@ -219,18 +315,34 @@
 
   // Leaving full screen by the browser's own means (Escape, which browsers
   // keep for themselves in full screen) ends the show as Escape does.
-  document.addEventListener("fullscreenchange", function () {
-    if (!document.fullscreenElement && fullscreenWanted) {
+  function onFullscreenChange() {
+    if (!fullscreenElement() && fullscreenWanted) {
       fullscreenWanted = false;
-      post(MSG_KEYDOWN, VK_ESCAPE);
-      post(MSG_KEYUP, VK_ESCAPE);
+      pressKey(VK_ESCAPE);
     }
-  });
+    updateControls();
+  }
+  document.addEventListener("fullscreenchange", onFullscreenChange);
+  document.addEventListener("webkitfullscreenchange", onFullscreenChange);
 
   // A hidden page is the minimised window: no frames, the music goes on.
   document.addEventListener("visibilitychange", function () {
     post(MSG_ACTIVATE, document.hidden ? 0x10000 : 1);
   });
+
+  // Called by the program right after it drew a frame, while the canvas
+  // still holds it: copies it for lantern.grabFrame.
+  Module.lanternFrameDrawn = function () {
+    if (pendingGrabs.length === 0) return;
+    var copy = document.createElement("canvas");
+    copy.width = canvas.width;
+    copy.height = canvas.height;
+    copy.getContext("2d").drawImage(canvas, 0, 0);
+    var frame = { position: lantern.position(), png: copy.toDataURL("image/png") };
+    pendingGrabs.splice(0).forEach(function (resolve) {
+      resolve(frame);
+    });
+  };
 
   Module.lanternFirstFrame = function () {
     lantern.firstFrameMs = performance.now();
@@ -241,6 +353,8 @@
     lantern.exitCode = exitCode;
     lantern.endedMs = performance.now();
     document.getElementById("ended").hidden = false;
+    updateControls();
+    document.getElementById("watch-again").focus();
   };
 
   // Watching again starts the show from its beginning.
@@ -252,7 +366,7 @@
 
   var preset = (params.get("fullscreen") || "").toLowerCase();
   if (preset === "yes" || preset === "no") {
-    answer(preset === "yes");
+    answer(preset === "yes", false);
   } else {
     lantern.state = "question";
     question.hidden = false;

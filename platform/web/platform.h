@@ -7,6 +7,17 @@
 // heard. The page's timers and every frame call it.
 void PumpWebAudio();
 
+// False while the audio device plays but what it was first handed is not
+// yet heard (an audio context can take a second or more to start its
+// output); true otherwise, silent player included.
+bool WebMusicHeard();
+
+// How long a frame drawn now takes to reach the screen (s): the music
+// position is then taken as heard that much later, so that the picture
+// shows what is heard when it appears. Set by the page's entry every
+// animation frame.
+void SetWebPresentationDelay(double seconds);
+
 // Seconds of audio kept scheduled ahead of the audio clock: what the main
 // thread may stall (a slow frame) before the sound breaks up.
 constexpr double kWebAudioLeadSeconds = 0.2;

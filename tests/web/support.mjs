@@ -1,16 +1,12 @@
 // Support for the browser checks: a static server on 127.0.0.1 for the web
-// folder, Debian's chromium in headless mode with SwiftShader's WebGL, the
-// canvas's pixels and their per-region mean colours, and frames of the
-// native capture tool for comparison.
-import { execFileSync } from "node:child_process";
+// folder, the page's own record of the show, the canvas's pixels and their
+// per-region mean colours, and frames of the native capture tool for
+// comparison. The engines are in browsers.mjs.
+import { execFileSync, spawn } from "node:child_process";
 import { createReadStream, existsSync, mkdtempSync, readdirSync, rmSync, statSync } from "node:fs";
 import { createServer } from "node:http";
-import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
 import path from "node:path";
-
-const require = createRequire(path.join(process.env.LANTERN_WEB_DRIVER, "package.json"));
-const { chromium } = require("playwright-core");
 
 export const site = process.env.LANTERN_WEB_SITE;
 export const buildDir = process.env.LANTERN_BUILD_DIR;
@@ -43,45 +39,9 @@ export function serve(root) {
   });
 }
 
-// Headless Chromium with WebGL on SwiftShader, on a closed network, and
-// sound allowed without a gesture (so that ?fullscreen=no stands in for
-// it) unless soundWithoutGesture is false.
-export function launchChromium(extraArgs = [], soundWithoutGesture = true) {
-  return chromium.launch({
-    executablePath: "/usr/bin/chromium",
-    headless: true,
-    args: [
-      "--headless=new",
-      "--no-sandbox",
-      "--use-angle=swiftshader",
-      "--enable-unsafe-swiftshader",
-      "--disable-quic",
-      "--no-first-run",
-      "--disable-background-networking",
-      "--disable-component-update",
-      "--disable-sync",
-      soundWithoutGesture ? "--autoplay-policy=no-user-gesture-required" : "--autoplay-policy=document-user-activation-required",
-      ...extraArgs,
-    ],
-  });
-}
-
-// Opens the page; collects console messages and uncaught errors.
-export async function openPage(browser, url) {
-  const page = await browser.newPage({ viewport: { width: 800, height: 640 } });
-  const messages = [];
-  page.on("console", (message) => messages.push({ type: message.type(), text: message.text() }));
-  page.on("pageerror", (error) => messages.push({ type: "pageerror", text: error.message }));
-  await page.goto(url);
-  return { page, messages };
-}
-
-export async function waitUntil(page, predicate, arg, timeoutMs) {
-  await page.waitForFunction(predicate, arg, { timeout: timeoutMs, polling: 50 });
-}
-
 export function lantern(page) {
   return page.evaluate(() => ({
+    errors: window.lantern.errors.slice(),
     state: window.lantern.state,
     audio: window.lantern.audio,
     findings: window.lantern.findings.slice(),
@@ -108,7 +68,7 @@ export function pngToRgb(png) {
 
 // The canvas as shown, 640 x 480 RGB.
 export async function canvasRgb(page) {
-  const rgb = pngToRgb(await page.locator("#canvas").screenshot());
+  const rgb = pngToRgb(await page.canvasPng());
   if (rgb.length !== WIDTH * HEIGHT * 3) throw new Error(`canvas screenshot of ${rgb.length} bytes`);
   return rgb;
 }
@@ -172,4 +132,39 @@ export function captureFrames(from, to) {
   } finally {
     rmSync(dir, { recursive: true, force: true });
   }
+}
+
+// What reaches the PulseAudio server's sink (LANTERN_WEB_SINK, in
+// PULSE_SERVER) over a stretch of time: the root mean square of the
+// samples (0..1) and how many came. Null where no server is set.
+export function listen(milliseconds) {
+  if (!process.env.PULSE_SERVER || !process.env.LANTERN_WEB_SINK) return Promise.resolve(null);
+  return new Promise((resolve, reject) => {
+    const recorder = spawn(
+      "parec",
+      [`--device=${process.env.LANTERN_WEB_SINK}.monitor`, "--raw", "--format=s16le", "--channels=1", "--rate=8000", "--latency-msec=20"],
+      { stdio: ["ignore", "pipe", "pipe"] }
+    );
+    let squares = 0;
+    let samples = 0;
+    let errors = "";
+    let rest = Buffer.alloc(0);
+    recorder.stdout.on("data", (data) => {
+      const all = Buffer.concat([rest, data]);
+      const whole = all.length & ~1;
+      for (let i = 0; i < whole; i += 2) {
+        const v = all.readInt16LE(i) / 32768;
+        squares += v * v;
+      }
+      samples += whole / 2;
+      rest = all.subarray(whole);
+    });
+    recorder.stderr.on("data", (data) => (errors += data));
+    recorder.on("error", reject);
+    recorder.on("exit", () => {
+      if (samples === 0 && errors) reject(new Error(`parec: ${errors}`));
+      else resolve({ rms: samples ? Math.sqrt(squares / samples) : 0, samples });
+    });
+    setTimeout(() => recorder.kill("SIGTERM"), milliseconds);
+  });
 }
