@@ -37,6 +37,8 @@ source "$root/bench/sync/$target.sh"
 work="$(mktemp -d /tmp/lantern-sync.XXXXXX)"
 trap 'sync_stop_all; rm -rf "$work"' EXIT
 sync_start_servers "$work"
+# A target may prepare once what its runs share (e.g. a Wine prefix).
+if declare -F sync_prepare >/dev/null; then sync_prepare "$build"; fi
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'); target $target, $seconds s from $from"
 for load in "${loads[@]}"; do

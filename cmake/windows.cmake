@@ -2,8 +2,9 @@
 # builds for Windows: libopenmpt from the prefix scripts/build-windows.sh
 # cross-builds (LANTERN_WINDOWS_DEPS), OpenGL, GLU and winmm from mingw-w64,
 # everything linked statically into one GUI program that needs no DLL of its
-# own. Only the program is built: generators, tests and benchmarks run on
-# the build machine.
+# own, with its icon and version as resources. Only the program and its
+# platform check are built: generators, tests and benchmarks run on the
+# build machine.
 set(LANTERN_WINDOWS_DEPS "" CACHE PATH "Prefix holding the cross-built static libopenmpt")
 find_path(LANTERN_OPENMPT_INCLUDE_DIR libopenmpt/libopenmpt.h
   PATHS ${LANTERN_WINDOWS_DEPS}/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
@@ -19,6 +20,19 @@ target_include_directories(lantern_windows_openmpt INTERFACE ${LANTERN_OPENMPT_I
 target_link_libraries(lantern_windows_openmpt INTERFACE ${LANTERN_OPENMPT_LIBRARY} ole32 rpcrt4)
 
 set(LANTERN_WINDOWS_LIBRARIES lantern_windows_openmpt opengl32 glu32 winmm)
+
+# The icon and the version block (platform/win32/lantern.rc.in), compiled by
+# windres. The icon is drawn by the native lantern-gen-assets --icons
+# (scripts/build-windows.sh hands its lantern.ico over).
+set(LANTERN_WINDOWS_ICON "" CACHE FILEPATH "The program's icon (.ico) from lantern-gen-assets --icons")
+if(NOT EXISTS "${LANTERN_WINDOWS_ICON}")
+  message(FATAL_ERROR "No icon at LANTERN_WINDOWS_ICON='${LANTERN_WINDOWS_ICON}'; "
+    "scripts/build-windows.sh draws one with the native lantern-gen-assets --icons.")
+endif()
+enable_language(RC)
+configure_file(${CMAKE_SOURCE_DIR}/platform/win32/lantern.rc.in ${CMAKE_BINARY_DIR}/lantern.rc @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/lantern.rc PROPERTIES OBJECT_DEPENDS "${LANTERN_WINDOWS_ICON}")
+set(LANTERN_PROGRAM_RESOURCES ${CMAKE_BINARY_DIR}/lantern.rc)
 set(LANTERN_TESTS OFF)
 set(LANTERN_DATA OFF)
 # A GUI program (no console window on a double-click), with the C and C++

@@ -67,8 +67,9 @@ struct PixelFormatRequest {
 // destruction. Calls that can fail return false, null or 0 on failure.
 struct WindowSystem {
   // Modal box with the given buttons and icon (kBox* style bits); the text
-  // also goes to stderr. Returns the button chosen (kAnswer*), kAnswerNone
-  // when no box could be shown.
+  // also goes to stderr (on Windows only an OK box's, a failure: a question
+  // is no finding for a double-clicked run's log). Returns the button
+  // chosen (kAnswer*), kAnswerNone when no box could be shown.
   int (*showMessageBox)(const char* text, const char* caption, unsigned style);
   // Makes the window system ready for a window of the demo's class.
   bool (*registerWindowClass)(const char* className);

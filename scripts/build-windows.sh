@@ -63,10 +63,21 @@ else
   echo "libopenmpt for Windows: built in $(($(date +%s) - started)) s"
 fi
 
+# --- The icon ----------------------------------------------------------------
+# Drawn by the native generator; copied over only when its bytes change, so
+# that an unchanged icon does not relink the program.
+[ -x "$native/lantern-gen-assets" ] || { echo "build-windows.sh: no $native/lantern-gen-assets" >&2; exit 1; }
+rm -rf "$out/icons.new"
+"$native/lantern-gen-assets" --icons "$out/icons.new"
+mkdir -p "$out/icons"
+cmp -s "$out/icons.new/lantern.ico" "$out/icons/lantern.ico" || cp "$out/icons.new/lantern.ico" "$out/icons/lantern.ico"
+rm -rf "$out/icons.new"
+
 # --- lantern.exe ---------------------------------------------------------------
 cmake -S "$LANTERN_ROOT" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$LANTERN_ROOT/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DLANTERN_WINDOWS_DEPS="$prefix" >/dev/null
-cmake --build "$out" -j "$(nproc)" --target lantern
+  -DCMAKE_BUILD_TYPE=Release -DLANTERN_WINDOWS_DEPS="$prefix" \
+  -DLANTERN_WINDOWS_ICON="$out/icons/lantern.ico" >/dev/null
+cmake --build "$out" -j "$(nproc)" --target lantern lantern-win32-check
 
 # --- The zip -------------------------------------------------------------------
 # lantern/lantern.exe, lantern/README.txt and lantern/data/: every file of

@@ -374,7 +374,9 @@ TEST(AssetGenerator, TwoRunsWriteIdenticalBytes) {
 
 // The program's icon in every hicolor size: a PNG of that size, the same
 // bytes on every run and in the build, transparent corners, an opaque dusk
-// square, and the lantern's glowing glass at its centre.
+// square, and the lantern's glowing glass at its centre. The Windows .ico
+// repeats exactly too, lists the Windows sizes, and holds bitmaps (bottom
+// row first, BGRA) with the same pixels as the PNG of that size.
 TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
   const std::string tool = std::string(LANTERN_BUILD_DIR) + "/lantern-gen-assets";
   const fs::path base = fs::temp_directory_path() / ("lantern-icons-" + std::to_string(getpid()));
@@ -382,6 +384,7 @@ TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
   const std::string a = (base / "a").string(), b = (base / "b").string();
   ASSERT_EQ(std::system((tool + " --icons " + a).c_str()), 0);
   ASSERT_EQ(std::system(("LC_ALL=C.UTF-8 TZ=Asia/Tokyo " + tool + " --icons " + b).c_str()), 0);
+  std::vector<uint8_t> png32;
   for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
     const std::string rel = "/hicolor/" + std::to_string(size) + "x" + std::to_string(size) + "/apps/lantern.png";
     const std::vector<uint8_t> bytes = ReadAll(a + rel);
@@ -408,6 +411,31 @@ TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
     EXPECT_EQ(px(0.42, 0.62, 3), 255) << rel;
     EXPECT_GT(px(0.42, 0.62, 0), 200) << rel;
     EXPECT_GT(px(0.42, 0.62, 0), px(0.42, 0.62, 2)) << rel;
+    if (size == 32) png32 = rgba;
+  }
+  const std::vector<uint8_t> ico = ReadAll(a + "/lantern.ico");
+  EXPECT_EQ(ico, ReadAll(b + "/lantern.ico"));
+  EXPECT_EQ(ico, ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons/lantern.ico"));
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(ico.at(at) | ico.at(at + 1) << 8 | ico.at(at + 2) << 16 | ico.at(at + 3) << 24);
+  };
+  ASSERT_EQ(u32(2), 1u | 8u << 16) << "an icon of 8 images";
+  const uint32_t sizes[8] = {16, 20, 24, 32, 40, 48, 64, 256};
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t n = sizes[i], at = u32(6 + 16 * i + 12);
+    EXPECT_EQ(ico.at(6 + 16 * i), n & 0xFF);
+    ASSERT_LE(at + u32(6 + 16 * i + 8), ico.size());
+    if (n == 256) {
+      EXPECT_EQ(std::memcmp(&ico[at], "\x89PNG", 4), 0) << "the 256-pixel image is not PNG";
+    }
+    if (n != 32) continue;
+    ASSERT_EQ(u32(at + 8), 64u) << "a bitmap of colours and mask";
+    for (uint32_t p = 0; p < n * n; ++p) {  // bottom row first, BGRA
+      const uint8_t* bgra = &ico[at + 40 + ((n - 1 - p / n) * n + p % n) * 4];
+      ASSERT_TRUE(bgra[0] == png32[p * 4 + 2] && bgra[1] == png32[p * 4 + 1] && bgra[2] == png32[p * 4] &&
+                  bgra[3] == png32[p * 4 + 3])
+          << "the 32-pixel bitmap differs from the PNG at pixel " << p;
+    }
   }
   fs::remove_all(base);
 }

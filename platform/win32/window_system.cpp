@@ -24,28 +24,96 @@ static_assert(sizeof(DEVMODEA) == 156, "the display-mode record Windows expects"
 
 // Messages the window procedure received for the shell, oldest first. The
 // window procedure runs inside DispatchMessageA and inside the Win32 calls
-// that send messages (creation, showing, destruction, message boxes); the
-// shell handles each message when takeMessage hands it over. A full queue
-// drops the newest message (it never fills: the shell drains it every pass).
-constexpr int kQueueCapacity = 512;
+// that send messages (creation, showing, destruction, message boxes, and
+// the modal loops of a window being moved or sized or of a menu), where the
+// shell does not take messages; it takes every queued message before it
+// draws its next frame (RunDemoPass drains takeMessage). So a message may
+// be folded into one already queued when the shell, handling the whole
+// queue at once, would end in the same state either way:
+//   - WM_SIZE: the queued one takes the latest size;
+//   - WM_ACTIVATE: the queued one takes the latest state;
+//   - WM_CLOSE, and WM_SYSCOMMAND with the same command: queued once;
+//   - a key down while that key's last queued message is a down (the
+//     key's auto-repeat), or an up after an up: queued once;
+//   - a key down while that key's queued messages end in a down and an up
+//     (a whole press): the up is taken back, the key stays down; the shell
+//     acts on a press once per frame however often it came.
+// Every other message is queued. That leaves at most three messages per
+// key and kind (up, down, up) and one of each other kind, which the
+// capacity holds: no key, activation or close is ever lost.
+constexpr int kKeyCodes = 256;
+constexpr int kQueueCapacity = 2 * kKeyCodes * 3 + 8;
 WindowMessage g_queue[kQueueCapacity];
-int g_queueHead = 0;
 int g_queueCount = 0;
 
+bool IsKeyMessage(UINT message) {
+  return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_SYSKEYDOWN ||
+         message == WM_SYSKEYUP;
+}
+
+bool IsKeyDown(UINT message) { return message == WM_KEYDOWN || message == WM_SYSKEYDOWN; }
+
+// Whether two key messages are about the same key, both system keys or both not.
+bool SameKey(const WindowMessage& queued, UINT message, WPARAM wParam) {
+  bool queuedSystem = queued.message == WM_SYSKEYDOWN || queued.message == WM_SYSKEYUP;
+  bool system = message == WM_SYSKEYDOWN || message == WM_SYSKEYUP;
+  return IsKeyMessage(queued.message) && queuedSystem == system &&
+         (queued.wParam & 0xFFu) == (wParam & 0xFFu);
+}
+
+// The newest queued message of a kind (for keys: of that key), -1 when none.
+int FindQueued(UINT message, WPARAM wParam, int before) {
+  for (int i = before - 1; i >= 0; --i) {
+    const WindowMessage& queued = g_queue[i];
+    if (IsKeyMessage(message) ? SameKey(queued, message, wParam)
+                              : queued.message == message &&
+                                    (message != WM_SYSCOMMAND || queued.wParam == wParam)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+void RemoveQueued(int index) {
+  for (int i = index; i + 1 < g_queueCount; ++i) g_queue[i] = g_queue[i + 1];
+  --g_queueCount;
+}
+
 void QueueMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_queueCount == kQueueCapacity) return;
-  WindowMessage& slot = g_queue[(g_queueHead + g_queueCount) % kQueueCapacity];
-  slot.message = message;
-  slot.wParam = static_cast<uint32_t>(wParam);
-  slot.lParam = static_cast<uint32_t>(lParam);
+  int last = FindQueued(message, wParam, g_queueCount);
+  if (last >= 0) {
+    WindowMessage& queued = g_queue[last];
+    switch (message) {
+      case WM_SIZE:
+      case WM_ACTIVATE:
+        queued.wParam = static_cast<uint32_t>(wParam);
+        queued.lParam = static_cast<uint32_t>(lParam);
+        return;
+      case WM_CLOSE:
+      case WM_SYSCOMMAND:
+        return;
+      default:
+        break;
+    }
+    // A key: the same direction twice is one message; a down after a
+    // whole queued press takes its up back.
+    if (IsKeyDown(message) == IsKeyDown(queued.message)) return;
+    int before = FindQueued(message, wParam, last);
+    if (IsKeyDown(message) && before >= 0 && IsKeyDown(g_queue[before].message)) {
+      RemoveQueued(last);
+      return;
+    }
+  }
+  if (g_queueCount == kQueueCapacity) return;  // unreachable: see the bound above
+  g_queue[g_queueCount] = {static_cast<uint32_t>(message), static_cast<uint32_t>(wParam),
+                           static_cast<uint32_t>(lParam)};
   ++g_queueCount;
 }
 
 bool UnqueueMessage(WindowMessage* message) {
   if (g_queueCount == 0) return false;
-  *message = g_queue[g_queueHead];
-  g_queueHead = (g_queueHead + 1) % kQueueCapacity;
-  --g_queueCount;
+  *message = g_queue[0];
+  RemoveQueued(0);
   return true;
 }
 
@@ -91,9 +159,15 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A box that reports a failure (an OK box) also goes to stderr; a question
+// (Yes/No) is the person's choice, not a finding, and is not written: a
+// double-clicked program's stderr is lantern.log, which should appear only
+// when something went wrong.
 int ShowBox(const char* text, const char* caption, unsigned style) {
-  std::fprintf(stderr, "%s: %s\n", caption, text);
-  std::fflush(stderr);
+  if ((style & kBoxButtonMask) == kBoxOk) {
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+  }
   // IDOK, IDYES and IDNO are the kAnswer values; 0 when no box was shown.
   return MessageBoxA(nullptr, text, caption, style);
 }
@@ -106,7 +180,11 @@ bool RegisterWindowClass(const char* className) {
   windowClass.cbClsExtra = 0;
   windowClass.cbWndExtra = 0;
   windowClass.hInstance = g_instance;
-  windowClass.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));      // IDI_WINLOGO
+  // The program's own icon (resource 1, lantern.rc), else Windows' logo.
+  windowClass.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(1));
+  if (windowClass.hIcon == nullptr) {
+    windowClass.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));  // IDI_WINLOGO
+  }
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = nullptr;
   windowClass.lpszMenuName = nullptr;
@@ -143,10 +221,18 @@ WindowHandle CreateDemoWindowHandle(const char* className, const char* title, in
                                 rectangle.right - rectangle.left,
                                 rectangle.bottom - rectangle.top, nullptr, nullptr, g_instance,
                                 nullptr);
+  // While the show's window exists the display stays on and the machine
+  // awake: since Windows Vista the answer to SC_MONITORPOWER no longer holds
+  // back the display's idle timeout, this does (for this thread, the main
+  // one, until it says otherwise).
+  if (window != nullptr) {
+    SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED);
+  }
   return window;
 }
 
 bool DestroyDemoWindowHandle(WindowHandle window) {
+  SetThreadExecutionState(ES_CONTINUOUS);  // the display may sleep again
   return DestroyWindow(static_cast<HWND>(window)) != FALSE;
 }
 

@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# The Windows program, from its unpacked zip, under Wine on Xvfb. First the
-# zip itself (the program, the readme and exactly the native data) and the
-# program's imports (only DLLs every Windows has, a GUI program). Then under
-# Wine: --help prints its usage; the start question in a box captioned
+# The Windows program, from its unpacked zip, under Wine on Xvfb, its waveOut
+# playing through Wine's winepulse into a private PulseAudio server. First
+# the zip itself (the program, the readme and exactly the native data), the
+# program's imports (only DLLs every Windows has, a GUI program) and its
+# resources (the icon in the sizes Windows uses, the project's version).
+# Then the platform layer's own check (lantern-win32-check.exe: message
+# floods lose no key, activation or close; the display kept awake while the
+# window exists). Then under Wine: --help prints its usage; started as a
+# double-click (no standard handles), the start question in a box captioned
 # "Start FullScreen?", No gives a window "lantern from kestrel" with a
-# 640x480 client area, the show draws (screenshots a second apart neither
-# black nor identical), Escape ends it with 0; closing the window ends it
-# with 0; the full-screen mode refused (Xvfb has no 640x480 mode) answered
-# Yes, F1, then No ends it with 1; started as a double-click (no standard
-# handles) without the module, the show still runs and says so in
-# lantern.log beside the program.
+# 640x480 client area, the show draws
+# (screenshots a second apart neither black nor identical) and its music
+# reaches the server, Escape ends it with 0 and no lantern.log is left;
+# closing the window ends it with 0; the full-screen mode refused (Xvfb has
+# no 640x480 mode) answered Yes, F1, then No ends it with 1; double-clicked
+# without the module, the show still runs and lantern.log beside the program
+# names the module; and started near the song's end, the sound server
+# stopped part-way (SIGSTOP), the show goes on silently, says so, and ends
+# by itself with 0.
 # Brings build-windows/ up to date first (scripts/build-windows.sh; the
 # first build of libopenmpt takes minutes).
 # Usage: xvfb_wine.sh BUILD_DIR
@@ -18,15 +26,17 @@ set -euo pipefail
 build="$(cd "${1:?usage: xvfb_wine.sh BUILD_DIR}" && pwd)"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 wine="$(command -v wine64 || echo /usr/lib/wine/wine64)"
-for tool in xvfb-run xdotool xwininfo import identify compare unzip cc x86_64-w64-mingw32-objdump "$wine" wineserver; do
+for tool in xvfb-run xdotool xwininfo import identify compare unzip cc sox \
+  pulseaudio pactl parec x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres "$wine" wineserver; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 [ -f "$build/data/TRK-MAIN.mo3" ] || { echo "FAIL: no show data in $build/data"; exit 1; }
 
 work="$(mktemp -d /tmp/lantern-wine-test.XXXXXX)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all,+msgbox WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
   if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+  if [ -f "$work/pulse/pid" ]; then kill -KILL "$(cat "$work/pulse/pid")" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -72,6 +82,41 @@ for dll in $dlls; do
 done
 grep -q '^Subsystem.*(Windows GUI)' "$work/pe.txt" || { echo "FAIL: lantern.exe is not a GUI program"; exit 1; }
 echo "imports: $dlls(Windows GUI)"
+
+# The resources, as windres reads them back: one icon group with the sizes
+# Windows uses, each 32-bit (256 is written 0), and a version block with
+# the project's version, the one the native program reports.
+x86_64-w64-mingw32-windres -i "$exe" -O rc >"$work/resources.rc"
+sizes="$(sed -n '/RT_GROUP_ICON/,/^END/s/^ *"\\\([0-7]*\)\\\([0-7]*\)\\000\\000", 1, 32,.*/\1x\2/p' "$work/resources.rc" |
+  while IFS=x read -r w h; do echo "$((8#$w))x$((8#$h))"; done | tr '\n' ' ')"
+[ "$sizes" = "16x16 20x20 24x24 32x32 40x40 48x48 64x64 0x0 " ] ||
+  { echo "FAIL: the icon group holds ${sizes:-nothing}, not 16 to 64 and 256 pixels at 32 bits"; exit 1; }
+version="$("$build/lantern" --version | awk '{print $2}')"
+commas="$(echo "$version" | tr . ,)"
+grep -q "^ FILEVERSION ${commas//,/, }, 0\$" "$work/resources.rc" &&
+  grep -q "VALUE \"ProductVersion\", \"$version\"" "$work/resources.rc" &&
+  grep -q "VALUE \"FileVersion\", \"$version\"" "$work/resources.rc" ||
+  { echo "FAIL: the version block does not carry version $version"; grep -A12 VERSIONINFO "$work/resources.rc"; exit 1; }
+echo "resources: icon ${sizes% }(0 is 256), version $version"
+
+# A private PulseAudio server with a null sink, which every run's waveOut
+# plays into through Wine's winepulse driver.
+mkdir -p "$work/pulse"
+printf 'autospawn = no\n' >"$work/pulse/client.conf"
+env -u DBUS_SESSION_BUS_ADDRESS HOME="$work/pulse" XDG_RUNTIME_DIR="$work/pulse" \
+  PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse" PULSE_CLIENTCONFIG="$work/pulse/client.conf" \
+  pulseaudio -n --daemonize=no --use-pid-file=no --exit-idle-time=-1 --disallow-exit --log-target=stderr \
+  --load="module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
+  --load="module-null-sink sink_name=lantern rate=48000" >"$work/pulse/log" 2>&1 &
+echo $! >"$work/pulse/pid"
+disown
+export PULSE_SERVER="unix:$work/pulse/native" PULSE_CLIENTCONFIG="$work/pulse/client.conf"
+for _ in $(seq 50); do
+  [ -S "$work/pulse/native" ] && pactl info >/dev/null 2>&1 && break
+  sleep 0.1
+done
+pactl info >/dev/null 2>&1 || { echo "FAIL: the private PulseAudio server does not start"; cat "$work/pulse/log"; exit 1; }
+cp "$root/build-windows/lantern-win32-check.exe" "$work/"
 
 # Closing a window as a window manager does: the WM_DELETE_WINDOW message.
 cc -o "$work/close-window" "$(dirname "${BASH_SOURCE[0]}")/../support/close_window.c" -lX11
@@ -212,10 +257,22 @@ wait_drawing() {
   return 1
 }
 
+# No box but the start question was shown.
 no_boxes() {
-  if grep -aE '^(ERROR|SHUTDOWN ERROR|lantern by kestrel):' "$work/err"; then
+  if grep -aE '^(ERROR|SHUTDOWN ERROR):|MSGBOX_OnInit' "$work/err" | grep -v 'Would You Like To Run In'; then
     fail "a box was shown"
   fi
+}
+
+# A box showed this text: Wine's message-box trace (WINEDEBUG +msgbox) names
+# the text of every box it opens, whether or not the program wrote it out.
+box_said() { grep -aqF "MSGBOX_OnInit L\"$1" "$work/err"; }
+
+# The loudest sample the sink played in a second, 0 to 32768.
+loudness() {
+  timeout 1 parec --raw --format=s16le --rate=48000 --channels=2 -d lantern.monitor >"$work/sound.raw" 2>/dev/null
+  sox -t raw -r 48000 -e signed -b 16 -c 2 "$work/sound.raw" -n stat 2>&1 |
+    awk '/^Maximum amplitude/ {a = $3} /^Minimum amplitude/ {b = -$3} END {printf "%d\n", (a > b ? a : b) * 32768}'
 }
 
 cd "$work"  # not the program's folder: it finds its data itself
@@ -227,6 +284,12 @@ mkfifo "$work/hold"
 exec 8<>"$work/hold"
 "$wine" cmd.exe /c pause <"$work/hold" >/dev/null 2>&1 &
 
+echo "== the platform layer's check"
+run_batch "\"$(windows_path "$work/lantern-win32-check.exe")\""
+wait_exit 60 || fail "lantern-win32-check.exe still runs after 60 s"
+cat "$work/out"
+[ "$rc" = 0 ] || fail "lantern-win32-check.exe: exit code $rc"
+
 echo "== --help from a console"
 start "" --help
 expect_exit 0 --help
@@ -234,20 +297,26 @@ grep -aq '^Usage: lantern' "$work/out" || fail "--help printed no usage on stdou
 windows "Start FullScreen?" | grep -q . && fail "--help asked the start question"
 echo "usage on stdout, exit code 0"
 
-echo "== the start question, No, the show, Escape"
-start ""
+echo "== double-clicked: the start question, No, the show and its music, Escape, no log"
+# start runs the program as Explorer would: no standard handles.
+rm -f "$app/lantern.log"
+run_batch "start \"\" /wait \"$(windows_path "$app/lantern.exe")\""
 box="$(wait_window "Start FullScreen?")" || fail "no box captioned 'Start FullScreen?'"
-grep -aq '^Start FullScreen?: Would You Like To Run In Fullscreen Mode?' "$work/err" ||
+box_said 'Would You Like To Run In Fullscreen Mode?' ||
   fail "the box does not ask 'Would You Like To Run In Fullscreen Mode?'"
 answer "$box" n || fail "the box does not take No"
 window="$(wait_window "$title")" || fail "no window titled '$title' after No"
 expect_client_area "$window" "after No"
 echo "window $window: client area 640x480"
 wait_drawing "$window" || fail "the show does not draw"
+loud="$(loudness)"
+[ "${loud:-0}" -gt 300 ] || fail "no music reached the PulseAudio server (loudest sample ${loud:-none})"
+echo "music through winepulse: loudest sample of a second $loud"
 key "$window" Escape
 expect_exit 0 Escape
 no_boxes
-echo "Escape: exit code 0"
+[ -e "$app/lantern.log" ] && fail "a clean run left lantern.log: $(head -3 "$app/lantern.log")"
+echo "Escape: exit code 0, no lantern.log"
 
 echo "== closing the window"
 start no
@@ -261,7 +330,7 @@ echo "exit code 0"
 echo "== full screen refused: Yes, F1, No"
 start yes
 box="$(wait_window "lantern by kestrel")" || fail "no box about the full-screen mode"
-grep -aq '^lantern by kestrel: The Requested Fullscreen Mode Is Not Supported By' "$work/err" ||
+box_said 'The Requested Fullscreen Mode Is Not Supported By' ||
   fail "the box does not say the mode is not supported"
 answer "$box" y || fail "the box does not take Yes"
 window="$(wait_window "$title")" || fail "no window after Yes"
@@ -271,27 +340,47 @@ press "$window" F1
 box="$(wait_window "lantern by kestrel" "$box")" || fail "F1 did not try full screen again"
 answer "$box" n || fail "the box does not take No"
 box="$(wait_window "ERROR")" || fail "no 'ERROR' box after No"
-grep -aq '^ERROR: Program Will Now Close\.' "$work/err" || fail "no 'Program Will Now Close.'"
+grep -aq '^ERROR: Program Will Now Close\.' "$work/err" || fail "'Program Will Now Close.' not on stderr"
 answer "$box" Return || fail "the box does not take Return"
 expect_exit 1 "'Program Will Now Close.'"
+grep -a 'Fullscreen Mode' "$work/err" | grep -qv MSGBOX_OnInit && fail "a question went to stderr"
 echo "window after Yes: 640x480; after F1 and No: 'Program Will Now Close.', exit code 1"
 
 echo "== double-clicked, the module missing"
 cp -r "$app" "$work/nomusic"
 rm "$work/nomusic/data/TRK-MAIN.mo3"
-app="$work/nomusic"
-# start runs the program as Explorer would: no standard handles.
-LANTERN_FULLSCREEN=no run_batch "start \"\" /wait \"$(windows_path "$app/lantern.exe")\""
+nomusic="$work/nomusic"
+run_batch "start \"\" /wait \"$(windows_path "$nomusic/lantern.exe")\""
+box="$(wait_window "Start FullScreen?")" || fail "no start question without the module"
+answer "$box" n || fail "the box does not take No"
 window="$(wait_window "$title")" || fail "no window without the module"
 sleep 2
 kill -0 "$pid" 2>/dev/null || fail "ended without the module"
-grep -aq '^lantern: cannot open music "TRK-MAIN.mo3"' "$app/lantern.log" ||
+grep -aq '^lantern: cannot open music "TRK-MAIN.mo3"' "$nomusic/lantern.log" ||
   fail "lantern.log beside the program does not name the module"
 grep -aq 'cannot open music' "$work/err" "$work/out" && fail "messages went to the handles Wine has, not to the log"
 key "$window" Escape
 expect_exit 0 Escape
-[ -s "$app/lantern.log" ] || fail "the log was removed though it has lines"
-echo "lantern.log: $(grep -a 'TRK-MAIN' "$app/lantern.log" | tr -d '\r'); Escape: exit code 0"
+[ -s "$nomusic/lantern.log" ] || fail "the log was removed though it has lines"
+grep -aq 'Fullscreen' "$nomusic/lantern.log" && fail "the start question went into lantern.log"
+echo "lantern.log: $(grep -a 'TRK-MAIN' "$nomusic/lantern.log" | tr -d '\r'); Escape: exit code 0"
+
+echo "== the sound server stops part-way"
+# Started 64 rows (7.7 s) before the song's end; once its music is heard,
+# the server is stopped: the device takes and returns nothing more.
+LANTERN_FROM=30:0 start no
+window="$(wait_window "$title")" || fail "no window"
+wait_drawing "$window" >/dev/null || fail "the show does not draw"
+loud="$(loudness)"
+[ "${loud:-0}" -gt 300 ] || fail "no music reached the PulseAudio server before it stopped"
+kill -STOP "$(cat "$work/pulse/pid")"
+stopped=$(date +%s)
+wait_exit 30 || fail "the show did not end within 30 s of the sound server stopping"
+[ "$rc" = 0 ] || fail "exit code $rc after the show's end"
+grep -aq '^lantern: the audio device stopped (.*); the music goes on silently' "$work/err" ||
+  fail "no line saying the audio device stopped"
+echo "$(grep -a 'audio device stopped' "$work/err" | tr -d '\r'); the show ended by itself $(($(date +%s) - stopped)) s later, exit code 0"
+kill -KILL "$(cat "$work/pulse/pid")"
 wineserver -k 2>/dev/null
 echo "PASS"
 INSIDE

@@ -31,6 +31,7 @@ void usage(FILE* to) {
                "  --list                  print the names of the pictures and meshes and exit\n"
                "  --icons DIR             write only the program's icon, the lantern of the opening\n"
                "                          scene, as DIR/hicolor/NxN/apps/lantern.png in the usual sizes\n"
+               "                          and DIR/lantern.ico in the sizes Windows uses\n"
                "  --help                  show this text\n");
 }
 
