@@ -17,7 +17,10 @@ namespace {
 // The buffer the stream asks the server to keep, writes included: deep
 // enough that a busy machine does not starve the sound (the position is
 // corrected by the reported latency, so depth costs nothing visible),
-// short enough that the music starts promptly after a restart.
+// short enough that the music starts promptly after a restart. Measured on
+// two cores: 40 ms already played without a gap beside a busy loop per
+// core; 120 ms also did with a parallel build on top (load 4.6), as did
+// 250 ms, which bought nothing more.
 constexpr int kTargetLatencyMs = 120;
 // How often the server asks for more, at most.
 constexpr int kRequestMs = 20;
