@@ -151,7 +151,7 @@
     if (isFinite(given)) return given;
     var agent = navigator.userAgent;
     if (/Firefox\//.test(agent)) return 0;
-    if (/Chrome\//.test(agent)) return 3.5;
+    if (/Chrome\//.test(agent)) return 3.75;
     return 0;
   }
 
