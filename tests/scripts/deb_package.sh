@@ -137,12 +137,14 @@ kill -0 "$pid" 2>/dev/null && { echo "FAIL: still running 10 s after Escape"; ki
 wait "$pid"
 rc=$?
 [ "$rc" -eq 0 ] || { echo "FAIL: exit code $rc"; cat "$work/show.err"; exit 1; }
-if grep -v 'no audio device\|^ALSA lib' "$work/show.err" | grep -q .; then
+# A display that refused the first connection (an X server still starting
+# or resetting) is tried again and reported on one line; that is not a fault.
+if grep -v 'no audio device\|^ALSA lib\|^lantern: .* started on try [0-9]' "$work/show.err" | grep -q .; then
   echo "FAIL: the installed show complained:"; cat "$work/show.err"; exit 1
 fi
 echo "installed show: window, data found, ended by Escape with code 0"
 INSIDE
-xvfb-run -a -s "-screen 0 640x480x24" bash "$work/inside.sh" "$work" "$(sed -n 's/^Exec=//p' /usr/share/applications/lantern.desktop)" ||
+xvfb-run -a -s "-screen 0 640x480x24 -noreset" bash "$work/inside.sh" "$work" "$(sed -n 's/^Exec=//p' /usr/share/applications/lantern.desktop)" ||
   fail "the installed show did not run and end as it should"
 
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq lantern >"$work/apt.log" 2>&1 ||

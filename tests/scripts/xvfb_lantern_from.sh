@@ -69,4 +69,4 @@ echo "ended by itself $elapsed ms after the first frame, exit code $rc"
 echo "PASS"
 INSIDE
 
-xvfb-run -a -s "-screen 0 640x480x24" bash "$work/inside.sh" "$lantern" "$work"
+xvfb-run -a -s "-screen 0 640x480x24 -noreset" bash "$work/inside.sh" "$lantern" "$work"

@@ -385,4 +385,4 @@ wineserver -k 2>/dev/null
 echo "PASS"
 INSIDE
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inside.sh" "$wine" "$app" "$work"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$work/inside.sh" "$wine" "$app" "$work"
