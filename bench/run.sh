@@ -44,7 +44,7 @@ StartXvfb() {
   [ -n "$xvfbPid" ] && return 0
   command -v Xvfb > /dev/null || return 1
   exec 7> "$scratch/display"
-  Xvfb -displayfd 7 -screen 0 640x480x24 -nolisten tcp > /dev/null 2>&1 &
+  Xvfb -displayfd 7 -screen 0 640x480x24 -noreset -nolisten tcp > /dev/null 2>&1 &
   xvfbPid=$!
   exec 7>&-
   for _ in $(seq 50); do

@@ -76,7 +76,9 @@ PA
 
   if [ "$withX" = yes ]; then
     mkfifo "$private/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$private/xvfb.log" 2>&1 3>"$private/display" &
+    # -noreset: a server that resets whenever its last client leaves would
+    # refuse a browser that connects during the reset.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp >"$private/xvfb.log" 2>&1 3>"$private/display" &
     lantern_web_xvfb_pid=$!
     local number=""
     read -r -t 30 number <"$private/display" || true
