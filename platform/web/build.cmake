@@ -37,14 +37,13 @@ target_precompile_headers(openmpt PRIVATE
 file(GLOB LANTERN_CORE_SOURCES CONFIGURE_DEPENDS
   common/*.cpp timeline/*.cpp resources/*.cpp render/*.cpp scenes/*.cpp
   shell/*.cpp platform/*.cpp platform/web/*.cpp platform/posix/*.cpp)
-list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/shell/main\\.cpp$")
-list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/platform/web/main\\.cpp$")
+list(FILTER LANTERN_CORE_SOURCES EXCLUDE REGEX ".*/shell/(web_)?main\\.cpp$")
 
 add_library(lantern_core STATIC ${LANTERN_CORE_SOURCES})
 target_include_directories(lantern_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(lantern_core PUBLIC openmpt)
 
-add_executable(lantern platform/web/main.cpp)
+add_executable(lantern shell/web_main.cpp)
 target_link_libraries(lantern PRIVATE lantern_core)
 set_target_properties(lantern PROPERTIES SUFFIX ".js" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_options(lantern PRIVATE

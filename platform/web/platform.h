@@ -1,5 +1,5 @@
 // What the browser's platform files offer each other and the page's entry
-// (platform/web/main.cpp): the audio pump and the presented-frame count.
+// (shell/web_main.cpp): the audio pump and the presented-frame count.
 #pragma once
 
 // Schedules more of the music stream into Web Audio while the device plays,
