@@ -376,7 +376,10 @@ TEST(AssetGenerator, TwoRunsWriteIdenticalBytes) {
 // bytes on every run and in the build, transparent corners, an opaque dusk
 // square, and the lantern's glowing glass at its centre. The Windows .ico
 // repeats exactly too, lists the Windows sizes, and holds bitmaps (bottom
-// row first, BGRA) with the same pixels as the PNG of that size.
+// row first, BGRA) with the same pixels as the PNG of that size. The web
+// page's home-screen icons repeat too; those phones cut their own outline
+// from are opaque to the corners, and the maskable ones keep the lantern
+// inside the central circle every mask leaves.
 TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
   const std::string tool = std::string(LANTERN_BUILD_DIR) + "/lantern-gen-assets";
   const fs::path base = fs::temp_directory_path() / ("lantern-icons-" + std::to_string(getpid()));
@@ -435,6 +438,53 @@ TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
       ASSERT_TRUE(bgra[0] == png32[p * 4 + 2] && bgra[1] == png32[p * 4 + 1] && bgra[2] == png32[p * 4] &&
                   bgra[3] == png32[p * 4 + 3])
           << "the 32-pixel bitmap differs from the PNG at pixel " << p;
+    }
+  }
+  struct Web {
+    const char* name;
+    int size;
+    bool opaque;     // dusk to the corners
+    float lantern;   // the lantern's size against the desktop icon's
+  };
+  const Web web[] = {{"icon-192.png", 192, false, 1},         {"icon-512.png", 512, false, 1},
+                     {"icon-maskable-192.png", 192, true, 0.76f}, {"icon-maskable-512.png", 512, true, 0.76f},
+                     {"apple-touch-icon.png", 180, true, 1}};
+  for (const Web& w : web) {
+    const std::string rel = std::string("/web/") + w.name;
+    const std::vector<uint8_t> bytes = ReadAll(a + rel);
+    ASSERT_FALSE(bytes.empty()) << rel;
+    EXPECT_EQ(bytes, ReadAll(b + rel)) << rel;
+    EXPECT_EQ(bytes, ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons" + rel)) << rel << " differs from the build's";
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) << rel;
+    image.format = PNG_FORMAT_RGBA;
+    ASSERT_EQ(image.width, static_cast<png_uint_32>(w.size)) << rel;
+    ASSERT_EQ(image.height, static_cast<png_uint_32>(w.size)) << rel;
+    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr));
+    auto px = [&](double fx, double fy, int c) {
+      const int x = static_cast<int>(fx * w.size), y = static_cast<int>(fy * w.size);
+      return static_cast<int>(rgba[(static_cast<size_t>(y) * w.size + x) * 4 + c]);
+    };
+    EXPECT_EQ(px(0, 0, 3), w.opaque ? 255 : 0) << rel << ": corner";
+    EXPECT_EQ(px(0.99, 0.99, 3), w.opaque ? 255 : 0) << rel << ": corner";
+    // The glass, warm and bright, where the desktop icon's is for its size.
+    const double gx = 0.5 - 0.08 * w.lantern, gy = 0.5 + 0.12 * w.lantern;
+    EXPECT_GT(px(gx, gy, 0), 200) << rel;
+    EXPECT_GT(px(gx, gy, 0), px(gx, gy, 2)) << rel;
+    if (w.lantern < 1) {
+      // Nothing of the lantern but its chain (above the middle, a few
+      // pixels either side of it) outside the circle of 40 % of the side:
+      // dusk there.
+      for (int y = 0; y < w.size; ++y)
+        for (int x = 0; x < w.size; ++x) {
+          const double dx = (x + 0.5) / w.size - 0.5, dy = (y + 0.5) / w.size - 0.5;
+          if (std::hypot(dx, dy) <= 0.4 || (dy < 0 && std::abs(dx) < 0.02)) continue;
+          const uint8_t* p = &rgba[(static_cast<size_t>(y) * w.size + x) * 4];
+          ASSERT_GE(p[2], 50)
+              << rel << ": the lantern's dark frame reaches " << x << "," << y << " outside the safe circle";
+        }
     }
   }
   fs::remove_all(base);

@@ -1,6 +1,7 @@
 // The program's icon: each size drawn on its own at four times its pixels
 // and averaged down, so that small sizes stay sharp and every run writes
-// the same bytes; PNG files for desktop menus and one .ico for Windows.
+// the same bytes; PNG files for desktop menus and phones' home screens, and
+// one .ico for Windows.
 #include "tools/gen_assets/icons.h"
 
 #include <png.h>
@@ -19,22 +20,41 @@ namespace {
 
 constexpr int kSupersample = 4;
 
+// How each shape fills its square (see IconShape): the rounded square's
+// corners are transparent; the phones' shapes are dusk to the edges, and
+// the maskable one keeps the lantern inside the central circle of 80 % of
+// the side that every mask leaves whole.
+struct IconLayout {
+  bool fullBleed;
+  float lanternHeight;  // ring to tip, as a part of the side
+};
+constexpr IconLayout kDesktop{false, 0.76f};
+
+IconLayout layoutOf(IconShape shape) {
+  switch (shape) {
+    case IconShape::kFullSquare: return {true, 0.76f};
+    case IconShape::kMaskable: return {true, 0.58f};
+    case IconShape::kRoundedSquare: break;
+  }
+  return kDesktop;
+}
+
 // The icon at n pixels a side, drawn at s = n * kSupersample.
-Picture drawIcon(int n) {
+Picture drawIcon(int n, IconLayout layout) {
   const int size = n * kSupersample;
   const float w = static_cast<float>(size);
   Picture p("lantern", size, size, true);
   const float c = w / 2;
-  const float half = w * 0.47f;
-  const float round = w * 0.18f;
+  const float half = layout.fullBleed ? w : w * 0.47f;
+  const float round = layout.fullBleed ? 0.0f : w * 0.18f;
   // Dusk: deep blue at the top to violet below, as the opening scene's sky.
   const Rgb top = rgb8(20, 26, 70), bottom = rgb8(92, 56, 104);
   p.paintShaded([=](float x, float y) { return sdBox(x, y, c, c, half, half, round); },
                 [=](float, float y) { return mix(top, bottom, smooth(0.1f * w, 0.95f * w, y)); });
   // The lantern fills most of the height: ring (52 above the glass centre,
   // radius 8) to tip (54 below it) in "4.tga"'s pixels.
-  const float scale = w * 0.76f / 114.0f;
-  const float glassX = c, glassY = c + w * 0.06f;
+  const float scale = w * layout.lanternHeight / 114.0f;
+  const float glassX = c, glassY = c + w * 0.06f * (layout.lanternHeight / kDesktop.lanternHeight);
   // Its warm halo, inside the square only.
   p.each([&](float x, float y, Rgb& colour, float& a) {
     if (a <= 0) return;
@@ -45,9 +65,10 @@ Picture drawIcon(int n) {
   // A short length of chain from the top of the square down to the ring.
   const Rgb iron = rgb8(26, 22, 28);
   const float ringTop = glassY - 60 * scale;
+  const float squareTop = std::max(0.0f, c - half);
   p.paint([=](float x, float y) {
     const float inSquare = sdBox(x, y, c, c, half, half, round);
-    return std::max(sdBox(x, y, glassX, (c - half + ringTop) / 2, 1.8f * scale, (ringTop - (c - half)) / 2, 0), inSquare);
+    return std::max(sdBox(x, y, glassX, (squareTop + ringTop) / 2, 1.8f * scale, (ringTop - squareTop) / 2, 0), inSquare);
   }, iron);
   paintLantern(p, glassX, glassY, scale);
   return p;
@@ -55,8 +76,8 @@ Picture drawIcon(int n) {
 
 // The icon at n pixels a side as straight (not premultiplied) RGBA, rows
 // from the top.
-std::vector<unsigned char> iconPixels(int n) {
-  const Picture p = drawIcon(n);
+std::vector<unsigned char> iconPixels(int n, IconLayout layout = kDesktop) {
+  const Picture p = drawIcon(n, layout);
   std::vector<unsigned char> bytes(static_cast<size_t>(n) * n * 4);
   for (int y = 0; y < n; ++y)
     for (int x = 0; x < n; ++x) {
@@ -190,6 +211,19 @@ const std::vector<int>& iconSizes() {
   return sizes;
 }
 
+const std::vector<WebIcon>& webIcons() {
+  // Android's launcher and splash screen take 192 and 512 pixels, plain
+  // ("any") and maskable; an iPhone's home screen takes 180 pixels.
+  static const std::vector<WebIcon> icons = {
+      {"icon-192.png", 192, IconShape::kRoundedSquare},
+      {"icon-512.png", 512, IconShape::kRoundedSquare},
+      {"icon-maskable-192.png", 192, IconShape::kMaskable},
+      {"icon-maskable-512.png", 512, IconShape::kMaskable},
+      {"apple-touch-icon.png", 180, IconShape::kFullSquare},
+  };
+  return icons;
+}
+
 const std::vector<int>& windowsIconSizes() {
   // The small icon at 100, 125 and 150 % (title bar, taskbar), the large at
   // 100 and 125 %, Explorer's medium views, and its large and extra large
@@ -208,6 +242,13 @@ bool writeIcons(const std::string& dir) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!writePng(folder + "/lantern.png", pixels[n], n)) return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir + "/web", ec);
+  for (const WebIcon& icon : webIcons()) {
+    const bool drawn = icon.shape == IconShape::kRoundedSquare && pixels.count(icon.size) != 0;
+    const std::vector<unsigned char> rgba = drawn ? pixels[icon.size] : iconPixels(icon.size, layoutOf(icon.shape));
+    if (!writePng(dir + "/web/" + icon.name, rgba, icon.size)) return false;
   }
   return writeIco(dir + "/lantern.ico", pixels);
 }

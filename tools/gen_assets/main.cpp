@@ -30,7 +30,8 @@ void usage(FILE* to) {
                "  --only NAME             generate only this picture or mesh (repeatable)\n"
                "  --list                  print the names of the pictures and meshes and exit\n"
                "  --icons DIR             write only the program's icon, the lantern of the opening\n"
-               "                          scene, as DIR/hicolor/NxN/apps/lantern.png in the usual sizes\n"
+               "                          scene, as DIR/hicolor/NxN/apps/lantern.png in the usual sizes,\n"
+               "                          DIR/web/*.png for phones' home screens (the web page's)\n"
                "                          and DIR/lantern.ico in the sizes Windows uses\n"
                "  --help                  show this text\n");
 }
