@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the show for web browsers into build-web/site: the page, the
-# program as WebAssembly with its script, and the show's data, a folder
-# that any static web server can serve. With --serve it then serves the
-# folder on 127.0.0.1 (port 8640, or the one given) and prints the address.
+# program as WebAssembly with its script, the show's data, and the manifest,
+# icons and service worker that let a phone keep it on its home screen and
+# play it offline: a folder that any static web server can serve. With
+# --serve it then serves the folder on 127.0.0.1 (port 8640, or the one
+# given) and prints the address.
 #
 # Usage: scripts/build-web.sh [--serve [PORT]]
 #
@@ -23,7 +25,7 @@ while [ $# -gt 0 ]; do
       if [ $# -gt 1 ] && [[ "$2" =~ ^[0-9]+$ ]]; then port="$2"; shift; fi
       ;;
     -h | --help)
-      sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+      sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -40,11 +42,11 @@ out="$LANTERN_ROOT/build-web"
 site="$out/site"
 mkdir -p "$out"
 
-# The show's data comes from the native generators.
+# The show's data and the home-screen icons come from the native generators.
 if [ ! -f "$LANTERN_ROOT/build/CMakeCache.txt" ]; then
   cmake -S "$LANTERN_ROOT" -B "$LANTERN_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$LANTERN_ROOT/build" --target data -j "$(nproc)" >/dev/null
+cmake --build "$LANTERN_ROOT/build" --target data icons -j "$(nproc)" >/dev/null
 
 openmpt_source="$(bash "$LANTERN_ROOT/scripts/fetch-source.sh" libopenmpt "$out/src")"
 
@@ -57,21 +59,25 @@ fi
 cmake --build "$out/wasm" -j "$(nproc)"
 
 # The folder: page, program and data, with the list of data files the page
-# fetches. Rebuilt whole, so that nothing stale stays in it.
+# fetches, the manifest and icons for a home screen, and the service worker
+# that keeps this build for offline viewing. Rebuilt whole, so that nothing
+# stale stays in it.
 rm -rf "$site.new"
-mkdir -p "$site.new/data"
+mkdir -p "$site.new/data" "$site.new/icons"
 cp "$LANTERN_ROOT/platform/web/page.html" "$site.new/index.html"
-cp "$LANTERN_ROOT/platform/web/page.js" "$site.new/page.js"
-cp "$LANTERN_ROOT/platform/web/page.css" "$site.new/page.css"
+cp "$LANTERN_ROOT/platform/web/page.js" "$LANTERN_ROOT/platform/web/page.css" \
+  "$LANTERN_ROOT/platform/web/install.js" "$LANTERN_ROOT/platform/web/manifest.webmanifest" "$site.new/"
+cp "$LANTERN_ROOT"/build/icons/web/*.png "$site.new/icons/"
 cp "$out/wasm/lantern.js" "$out/wasm/lantern.wasm" "$site.new/"
 (
   cd "$LANTERN_ROOT/build/data"
   find . -maxdepth 1 -type f ! -name '.*' -printf '%f\n' | LC_ALL=C sort >"$site.new/data/files.txt"
   xargs -a "$site.new/data/files.txt" -d '\n' cp -t "$site.new/data/"
 )
+build_id="$(bash "$LANTERN_ROOT/scripts/web-offline.sh" "$site.new")"
 rm -rf "$site"
 mv "$site.new" "$site"
-echo "The show for web browsers is in $site ($(du -sh "$site" | cut -f1), $(wc -l <"$site/data/files.txt") data files)."
+echo "The show for web browsers is in $site ($(du -sh "$site" | cut -f1), $(wc -l <"$site/data/files.txt") data files, build $build_id)."
 
 if [ "$serve" = 1 ]; then
   echo "Serving it at http://127.0.0.1:$port/ (Ctrl-C stops)."

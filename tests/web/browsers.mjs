@@ -7,12 +7,20 @@
 // WebDriver over HTTP, spoken here with fetch). Sound goes to the PulseAudio
 // server in PULSE_SERVER where one is set.
 //
-// launch(engine, { sound }) resolves to a browser whose open(url) resolves
-// to a page with: evaluate(fn, arg) (fn runs in the page, its promise is
-// awaited, the result comes back as JSON), waitFor(fn, arg, ms), sleep(ms),
-// click(selector), press(key) (a key's press and release), canvasPng(),
-// messages (console messages and uncaught errors as {type, text}; null
-// where the driver cannot see the console), close().
+// launch(engine, { sound }) resolves to a browser whose open(url, options)
+// resolves to a page with: evaluate(fn, arg) (fn runs in the page, its
+// promise is awaited, the result comes back as JSON), waitFor(fn, arg, ms),
+// sleep(ms), click(selector), tap(selector) (a finger's tap where the
+// engine can emulate touch, else a click), press(key) (a key's press and
+// release), canvasPng(), screenshot() (the viewport as PNG),
+// setViewport(shape) (a phone turned), devtools(method, params)
+// (Chromium's DevTools protocol; null elsewhere), messages (console
+// messages and uncaught errors as {type, text}; null where the driver
+// cannot see the console), close(). open's options: viewport, a device
+// shape {width,
+// height, deviceScaleFactor, isMobile, hasTouch, isLandscape} (Chromium
+// emulates the device; Firefox and WebKit size the viewport or window),
+// and init, a script run before the page's own (not in WebKit).
 import { execFileSync, spawn } from "node:child_process";
 import { createRequire } from "node:module";
 import { appendFileSync } from "node:fs";
@@ -100,11 +108,21 @@ function firefoxOptions(sound) {
   };
 }
 
-async function puppeteerPage(browser, url) {
+// A device shape as puppeteer takes it: Chromium emulates the whole device
+// (touch, scale, a mobile viewport); Firefox's driver sizes the viewport.
+function viewportOf(shape, chromium) {
+  if (chromium) return { deviceScaleFactor: 1, isMobile: false, hasTouch: false, isLandscape: false, ...shape };
+  return { width: shape.width, height: shape.height };
+}
+
+async function puppeteerPage(browser, url, { viewport, init } = {}, chromium) {
   const page = await browser.newPage();
   const messages = [];
   page.on("console", (message) => messages.push({ type: message.type(), text: message.text() }));
   page.on("pageerror", (error) => messages.push({ type: "pageerror", text: String(error.message || error) }));
+  // Before the page loads: a change of touch or mobile emulation reloads it.
+  if (viewport) await page.setViewport(viewportOf(viewport, chromium));
+  if (init) await page.evaluateOnNewDocument(init);
   await page.goto(url);
   const self = {
     messages,
@@ -112,8 +130,13 @@ async function puppeteerPage(browser, url) {
     waitFor: (fn, arg, timeoutMs) => waitFor(self, fn, arg, timeoutMs),
     sleep,
     click: (selector) => page.click(selector),
+    tap: (selector) => (viewport?.hasTouch && chromium ? page.tap(selector) : page.click(selector)),
     press: (key) => page.keyboard.press(key),
     canvasPng: async () => Buffer.from(await (await page.$("#canvas")).screenshot({ type: "png" })),
+    screenshot: async () => Buffer.from(await page.screenshot({ type: "png" })),
+    setViewport: (shape) => page.setViewport(viewportOf({ ...viewport, ...shape }, chromium)),
+    // Chromium's DevTools protocol, for what only the browser knows.
+    devtools: chromium ? async (method, params) => (await page.createCDPSession()).send(method, params) : null,
     close: () => page.close(),
   };
   return self;
@@ -128,8 +151,9 @@ async function launchPuppeteer(options) {
     handleSIGHUP: false,
   });
   notePid(browser.process()?.pid);
+  const chromium = options.browser !== "firefox";
   return {
-    open: (url) => puppeteerPage(browser, url),
+    open: (url, pageOptions) => puppeteerPage(browser, url, pageOptions, chromium),
     close: () => browser.close(),
   };
 }
@@ -197,7 +221,8 @@ async function launchWebKit(sound) {
   });
   const s = `/session/${session.sessionId}`;
   await call("POST", `${s}/timeouts`, { script: 120000 });
-  await call("POST", `${s}/window/rect`, { x: 0, y: 0, width: VIEWPORT.width + 40, height: VIEWPORT.height + 120 });
+  const desktopWindow = { x: 0, y: 0, width: VIEWPORT.width + 40, height: VIEWPORT.height + 120 };
+  await call("POST", `${s}/window/rect`, desktopWindow);
 
   async function evaluate(fn, arg) {
     const script =
@@ -215,11 +240,24 @@ async function launchWebKit(sound) {
     return found[ELEMENT];
   }
 
+  // The window's size for a viewport of the given size: the window less
+  // its viewport is MiniBrowser's frame and toolbar.
+  async function sizeWindow(shape) {
+    const rect = await call("GET", `${s}/window/rect`);
+    const inner = await evaluate(() => [window.innerWidth, window.innerHeight]);
+    await call("POST", `${s}/window/rect`, {
+      width: shape.width + rect.width - inner[0],
+      height: shape.height + rect.height - inner[1],
+    });
+  }
+
   let open = false;
   return {
-    async open(url) {
+    async open(url, { viewport, init } = {}) {
       if (open) throw new Error("one page at a time in WebKit");
+      if (init) throw new Error("WebKitWebDriver runs no script before the page's own");
       open = true;
+      if (viewport) await sizeWindow(viewport);
       await call("POST", `${s}/url`, { url });
       const self = {
         messages: null,
@@ -248,9 +286,14 @@ async function launchWebKit(sound) {
             maxBuffer: 1 << 25,
           });
         },
+        tap: (selector) => self.click(selector),
+        devtools: null,
+        screenshot: async () => Buffer.from(await call("GET", `${s}/screenshot`), "base64"),
+        setViewport: sizeWindow,
         close: async () => {
           // The session keeps one window: a blank page ends the show's.
           await call("POST", `${s}/url`, { url: "about:blank" });
+          if (viewport) await call("POST", `${s}/window/rect`, desktopWindow);
           open = false;
         },
       };

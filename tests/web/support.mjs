@@ -17,9 +17,13 @@ const types = {
   ".css": "text/css",
   ".wasm": "application/wasm",
   ".txt": "text/plain",
+  ".png": "image/png",
+  ".webmanifest": "application/manifest+json",
 };
 
-// Serves a folder as any static server would; resolves to its address.
+// Serves a folder as any static server would; resolves to its address and
+// close(), which also drops the connections kept open, so that nothing
+// more is served.
 export function serve(root) {
   const server = createServer((request, response) => {
     const url = new URL(request.url, "http://127.0.0.1");
@@ -34,7 +38,13 @@ export function serve(root) {
   });
   return new Promise((resolve) => {
     server.listen(0, "127.0.0.1", () => {
-      resolve({ url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() });
+      resolve({
+        url: `http://127.0.0.1:${server.address().port}/`,
+        close: () => {
+          server.close();
+          server.closeAllConnections();
+        },
+      });
     });
   });
 }
