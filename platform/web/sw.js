@@ -80,8 +80,26 @@ self.addEventListener("install", function (event) {
   );
 });
 
+// A page going away (a reload, or leaving it) hands over to a new build
+// kept while it played, so that the next load plays the new one; but only
+// when it is the last page open: another page of the old build, still
+// loading, would be handed files of the new one.
+self.addEventListener("message", function (event) {
+  if (event.data !== "lantern: take over") return;
+  var from = event.source && event.source.id;
+  event.waitUntil(
+    self.clients.matchAll({ type: "window", includeUncontrolled: true }).then(function (open) {
+      var alone = open.every(function (client) {
+        return client.id === from;
+      });
+      if (alone) return self.skipWaiting();
+    })
+  );
+});
+
 // The new build serves once no page of the old one is open (the browser
-// activates a waiting worker only then), so the old cache can go.
+// activates a waiting worker only then, or on the hand-over above), so the
+// old cache can go.
 self.addEventListener("activate", function (event) {
   event.waitUntil(
     caches.keys().then(function (names) {
@@ -108,13 +126,9 @@ self.addEventListener("fetch", function (event) {
   var name = decodeURIComponent(url.pathname.slice(base.pathname.length)) || "index.html";
   if (!Object.prototype.hasOwnProperty.call(FILES, name)) return;
   event.respondWith(
-    caches
-      .open(CACHE)
-      .then(function (cache) {
-        return cache.match(new URL(name, base).href);
-      })
-      .then(function (response) {
-        return response || fetch(request);
-      })
+    caches.match(new URL(name, base).href, { cacheName: CACHE }).then(function (response) {
+      // Only a cache the browser has dropped lacks a file: then the network.
+      return response || fetch(request);
+    })
   );
 });

@@ -109,6 +109,20 @@ async function turn(page, shape) {
 
 const fullscreen = () => Boolean(document.fullscreenElement || document.webkitFullscreenElement);
 
+// Waits until fn is true in the page that a navigation brings; the old
+// page may go away while it is asked.
+async function afterNavigation(page, fn) {
+  for (let tries = 0; ; ++tries) {
+    try {
+      if (await page.evaluate(fn)) return;
+    } catch (error) {
+      if (tries > 300) throw error;
+    }
+    assert.ok(tries < 300, `the page after the navigation never had ${fn}`);
+    await page.sleep(100);
+  }
+}
+
 async function question(page) {
   await page.waitFor(() => window.lantern && window.lantern.state === "question", null, 30000);
 }
@@ -145,17 +159,9 @@ if (engine === "chromium") {
       await page.tap("#end-show");
       await page.waitFor(() => window.lantern.state === "ended", null, 10000);
       await checkLayout(page, "the end", phone);
+      await page.evaluate(() => (window.lanternEnded = true));
       await page.tap("#watch-again");
-      // The page loads again, with the question.
-      for (let tries = 0; ; ++tries) {
-        try {
-          if (await page.evaluate(() => window.lantern && window.lantern.state === "question" && window.lantern.frames() === 0)) break;
-        } catch (error) {
-          // The old page is going away.
-        }
-        assert.ok(tries < 300, "watching again did not start the show again");
-        await page.sleep(100);
-      }
+      await afterNavigation(page, () => !window.lanternEnded && window.lantern && window.lantern.state === "question");
     } finally {
       await page.close();
     }
@@ -301,33 +307,34 @@ test("installable and offline: the manifest's fields and icons, the service work
     assert.deepEqual(state.errors, []);
     const offline = await page.evaluate(() => [navigator.serviceWorker.controller !== null, window.lantern.dataFiles]);
     assert.deepEqual(offline, [true, siteFiles(site).filter((f) => f.startsWith("data/") && f !== "data/files.txt").length]);
-    const frames = state.frames;
-    await page.sleep(500);
-    assert.ok((await lantern(page)).frames > frames + 5, "the show does not go on offline");
+    // And it goes on.
+    await running(page, state.frames + 10);
   } finally {
     await page?.close();
     if (!stopped) own.close();
   }
 });
 
+// Reloads the page and waits until the new one plays.
+async function reload(page) {
+  await page.evaluate(() => {
+    window.lanternReloaded = true;
+    window.location.reload();
+  });
+  await afterNavigation(page, () => !window.lanternReloaded && window.lantern && window.lantern.state === "running" && window.lantern.frames() > 10);
+}
+
 if (engine === "chromium") {
-  test("a changed site reaches the viewer whole: each load runs the page and the program of one build, the new one once it is kept", async () => {
+  test("a changed site reaches the viewer whole: each reload runs the page and the program of one build, the new one once it is kept", async () => {
     const dir = mkdtempSync(path.join(tmpdir(), "lantern-web-update-"));
     const folder = path.join(dir, "site");
     cpSync(site, folder, { recursive: true });
     const own = await serve(folder);
-    // One load of the page, until it plays; then what ran, and what fn says.
-    const load = async (fn = () => null) => {
-      const page = await browser.open(`${own.url}?fullscreen=no`);
-      try {
-        await running(page);
-        return [await page.evaluate(() => (window.lanternBuild || []).slice().sort()), await fn(page)];
-      } finally {
-        await page.close();
-      }
-    };
+    const page = await browser.open(`${own.url}?fullscreen=no`);
+    const ran = () => page.evaluate(() => (window.lanternBuild || []).slice().sort());
     try {
-      await load((page) => page.waitFor(kept, null, 60000));
+      await running(page);
+      await page.waitFor(kept, null, 60000);
 
       // A new build: both the page's script and the program's say so.
       appendFileSync(path.join(folder, "page.js"), '\nwindow.lanternBuild = (window.lanternBuild || []).concat("page");\n');
@@ -335,18 +342,20 @@ if (engine === "chromium") {
       execFileSync("bash", [path.join(root, "scripts/web-offline.sh"), folder], { stdio: "ignore" });
 
       // The old build plays, whole, while the new one is fetched.
-      const waiting = () => navigator.serviceWorker.getRegistration().then((r) => Boolean(r && r.waiting));
-      const [old] = await load((page) => page.waitFor(waiting, null, 60000));
-      assert.deepEqual(old, []);
+      await reload(page);
+      assert.deepEqual(await ran(), []);
+      await page.waitFor(() => navigator.serviceWorker.getRegistration().then((r) => Boolean(r && r.waiting)), null, 60000);
 
-      // Once no page of the old build is open, the new one plays, whole.
+      // A reload hands over to the new one, which plays, whole.
       let seen = [];
       for (let loads = 0; loads < 3 && seen.length === 0; ++loads) {
-        [seen] = await load();
+        await reload(page);
+        seen = await ran();
         assert.ok(seen.length === 0 || seen.join() === "page,program", `a page and a program of two builds: ${seen}`);
       }
       assert.deepEqual(seen, ["page", "program"]);
     } finally {
+      await page.close();
       own.close();
       rmSync(dir, { recursive: true, force: true });
     }
