@@ -30,23 +30,12 @@
   // It is registered once the page has loaded, so that its own downloads
   // come after the page's; a browser without service workers, or a page
   // not served over https (or from this machine), simply plays online.
-  // A new build, kept whole while this page played, takes over as the page
-  // goes away, so that a reload plays it.
   function keepOffline() {
     if (!("serviceWorker" in navigator) || !window.isSecureContext) return;
-    var registration = null;
     window.addEventListener("load", function () {
-      navigator.serviceWorker.register("sw.js").then(
-        function (registered) {
-          registration = registered;
-        },
-        function (error) {
-          console.warn("lantern: the show cannot be kept for offline viewing (" + error + ")");
-        }
-      );
-    });
-    window.addEventListener("pagehide", function () {
-      if (registration && registration.waiting) registration.waiting.postMessage("lantern: take over");
+      navigator.serviceWorker.register("sw.js").catch(function (error) {
+        console.warn("lantern: the show cannot be kept for offline viewing (" + error + ")");
+      });
     });
   }
 

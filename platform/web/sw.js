@@ -80,25 +80,8 @@ self.addEventListener("install", function (event) {
   );
 });
 
-// A page going away (a reload, or leaving it) hands over to a new build
-// kept while it played, so that the next load plays the new one; but only
-// when it is the last page open: another page of the old build, still
-// loading, would be handed files of the new one.
-self.addEventListener("message", function (event) {
-  if (event.data !== "lantern: take over") return;
-  var from = event.source && event.source.id;
-  event.waitUntil(
-    self.clients.matchAll({ type: "window", includeUncontrolled: true }).then(function (open) {
-      var alone = open.every(function (client) {
-        return client.id === from;
-      });
-      if (alone) return self.skipWaiting();
-    })
-  );
-});
-
 // The new build serves once no page of the old one is open (the browser
-// activates a waiting worker only then, or on the hand-over above), so the
+// activates a waiting worker only then, or on the hand-over below), so the
 // old cache can go.
 self.addEventListener("activate", function (event) {
   event.waitUntil(
@@ -116,6 +99,65 @@ self.addEventListener("activate", function (event) {
   );
 });
 
+// A new build, kept whole while a page of this one played, takes over at
+// the next load of the page when no other page of the show is open: the
+// new worker is asked first, and once it has agreed that load gets an
+// empty page that loads again at once, from the new build. This worker
+// serves no page of its own build after that, since the new worker would
+// hand such a page, still loading, files of the new build. With another
+// page open (it may be loading still) the new build waits until every page
+// is closed, as browsers have new workers do.
+var handedOverAt = -Infinity;
+var ASK_MS = 3000;
+
+function handOver(request) {
+  if (request.mode !== "navigate") return Promise.resolve(false);
+  // The new worker may be a moment from serving.
+  if (Date.now() - handedOverAt < 10000) return Promise.resolve(true);
+  var waiting = self.registration.waiting;
+  if (!waiting) return Promise.resolve(false);
+  return self.clients
+    .matchAll({ type: "window", includeUncontrolled: true })
+    .then(function (open) {
+      if (open.length > 1) return false;
+      return new Promise(function (resolve) {
+        var channel = new MessageChannel();
+        channel.port1.onmessage = function (reply) {
+          resolve(reply.data === "taken over");
+        };
+        var ids = open.map(function (client) {
+          return client.id;
+        });
+        waiting.postMessage({ lantern: "take over", open: ids, at: Date.now() }, [channel.port2]);
+        setTimeout(resolve, ASK_MS, false);
+      });
+    })
+    .then(function (taken) {
+      if (taken) handedOverAt = Date.now();
+      return taken;
+    });
+}
+
+// The new worker, asked to take over: agrees when no page has opened since
+// the old one looked, and the old one still waits for the answer.
+self.addEventListener("message", function (event) {
+  var data = event.data || {};
+  if (data.lantern !== "take over" || !event.ports[0]) return;
+  event.waitUntil(
+    self.clients.matchAll({ type: "window", includeUncontrolled: true }).then(function (open) {
+      var agreed =
+        Date.now() - data.at < ASK_MS / 2 &&
+        open.every(function (client) {
+          return data.open.indexOf(client.id) >= 0;
+        });
+      event.ports[0].postMessage(agreed ? "taken over" : "refused");
+      if (agreed) return self.skipWaiting();
+    })
+  );
+});
+
+var RELOAD = '<!doctype html><meta http-equiv="refresh" content="0">';
+
 // The build's own files come from its cache; the page's address with any
 // parameters is its index.html. Anything else goes to the network.
 self.addEventListener("fetch", function (event) {
@@ -126,9 +168,12 @@ self.addEventListener("fetch", function (event) {
   var name = decodeURIComponent(url.pathname.slice(base.pathname.length)) || "index.html";
   if (!Object.prototype.hasOwnProperty.call(FILES, name)) return;
   event.respondWith(
-    caches.match(new URL(name, base).href, { cacheName: CACHE }).then(function (response) {
-      // Only a cache the browser has dropped lacks a file: then the network.
-      return response || fetch(request);
+    handOver(request).then(function (handed) {
+      if (handed) return new Response(RELOAD, { headers: { "Content-Type": "text/html; charset=utf-8" } });
+      return caches.match(new URL(name, base).href, { cacheName: CACHE }).then(function (response) {
+        // Only a cache the browser has dropped lacks a file: then the network.
+        return response || fetch(request);
+      });
     })
   );
 });

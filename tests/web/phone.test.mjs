@@ -8,7 +8,7 @@
 // the page and full screen (docs/web.md shows them).
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { appendFileSync, cpSync, mkdtempSync, readdirSync, rmSync, writeFileSync } from "node:fs";
+import { appendFileSync, cpSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
@@ -325,7 +325,7 @@ async function reload(page) {
 }
 
 if (engine === "chromium") {
-  test("a changed site reaches the viewer whole: each reload runs the page and the program of one build, the new one once it is kept", async () => {
+  test("a changed site reaches the viewer whole: each reload runs the page and the program of one build, the new one once it is kept", async (t) => {
     const dir = mkdtempSync(path.join(tmpdir(), "lantern-web-update-"));
     const folder = path.join(dir, "site");
     cpSync(site, folder, { recursive: true });
@@ -336,9 +336,12 @@ if (engine === "chromium") {
       await running(page);
       await page.waitFor(kept, null, 60000);
 
-      // A new build: both the page's script and the program's say so.
-      appendFileSync(path.join(folder, "page.js"), '\nwindow.lanternBuild = (window.lanternBuild || []).concat("page");\n');
-      appendFileSync(path.join(folder, "lantern.js"), '\nwindow.lanternBuild = (window.lanternBuild || []).concat("program");\n');
+      // A new build: its page, the page's script and the program say so.
+      const mark = (what) => `window.lanternBuild = (window.lanternBuild || []).concat("${what}");`;
+      const index = path.join(folder, "index.html");
+      writeFileSync(index, readFileSync(index, "utf8").replace("</head>", `<script>${mark("index")}</script>\n</head>`));
+      appendFileSync(path.join(folder, "page.js"), `\n${mark("page")}\n`);
+      appendFileSync(path.join(folder, "lantern.js"), `\n${mark("program")}\n`);
       execFileSync("bash", [path.join(root, "scripts/web-offline.sh"), folder], { stdio: "ignore" });
 
       // The old build plays, whole, while the new one is fetched.
@@ -351,9 +354,10 @@ if (engine === "chromium") {
       for (let loads = 0; loads < 3 && seen.length === 0; ++loads) {
         await reload(page);
         seen = await ran();
-        assert.ok(seen.length === 0 || seen.join() === "page,program", `a page and a program of two builds: ${seen}`);
+        assert.ok(seen.length === 0 || seen.join() === "index,page,program", `a page and a program of two builds: ${seen}`);
+        t.diagnostic(`reload ${loads + 1} after the new build was kept: ${seen.length ? "the new build" : "the old one"}`);
       }
-      assert.deepEqual(seen, ["page", "program"]);
+      assert.deepEqual(seen, ["index", "page", "program"]);
     } finally {
       await page.close();
       own.close();
