@@ -27,15 +27,24 @@
   }
 
   // The worker lives beside the page, so that it serves the whole folder.
-  // It is registered once the page has loaded, so that its own downloads
-  // come after the page's; a browser without service workers, or a page
-  // not served over https (or from this machine), simply plays online.
+  // It is registered once the show has drawn its first frame, or ten
+  // seconds after the page loaded while the question waits, so that its
+  // downloads never hold up the start. A browser without service workers,
+  // or a page not served over https (or from this machine), simply plays
+  // online.
   function keepOffline() {
     if (!("serviceWorker" in navigator) || !window.isSecureContext) return;
     window.addEventListener("load", function () {
-      navigator.serviceWorker.register("sw.js").catch(function (error) {
-        console.warn("lantern: the show cannot be kept for offline viewing (" + error + ")");
-      });
+      var waited = 0;
+      var timer = setInterval(function () {
+        waited += 250;
+        var show = window.lantern;
+        if (waited < 10000 && !(show && show.firstFrameMs !== null)) return;
+        clearInterval(timer);
+        navigator.serviceWorker.register("sw.js").catch(function (error) {
+          console.warn("lantern: the show cannot be kept for offline viewing (" + error + ")");
+        });
+      }, 250);
     });
   }
 
