@@ -387,21 +387,27 @@ TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
   const std::string a = (base / "a").string(), b = (base / "b").string();
   ASSERT_EQ(std::system((tool + " --icons " + a).c_str()), 0);
   ASSERT_EQ(std::system(("LC_ALL=C.UTF-8 TZ=Asia/Tokyo " + tool + " --icons " + b).c_str()), 0);
+  // The icon at rel, the same in both runs and the build, as RGBA of
+  // size by size; empty on any difference.
+  auto icon = [&](const std::string& rel, int size) {
+    const std::vector<uint8_t> bytes = ReadAll(a + rel);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint8_t> rgba;
+    if (bytes.empty() || bytes != ReadAll(b + rel) || bytes != ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons" + rel) ||
+        !png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()) ||
+        image.width != static_cast<png_uint_32>(size) || image.height != static_cast<png_uint_32>(size))
+      return rgba;
+    image.format = PNG_FORMAT_RGBA;
+    rgba.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) rgba.clear();
+    return rgba;
+  };
   std::vector<uint8_t> png32;
   for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
     const std::string rel = "/hicolor/" + std::to_string(size) + "x" + std::to_string(size) + "/apps/lantern.png";
-    const std::vector<uint8_t> bytes = ReadAll(a + rel);
-    ASSERT_FALSE(bytes.empty()) << rel;
-    EXPECT_EQ(bytes, ReadAll(b + rel)) << rel;
-    EXPECT_EQ(bytes, ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons" + rel)) << rel << " differs from the build's";
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) << rel;
-    image.format = PNG_FORMAT_RGBA;
-    ASSERT_EQ(image.width, static_cast<png_uint_32>(size));
-    ASSERT_EQ(image.height, static_cast<png_uint_32>(size));
-    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr));
+    const std::vector<uint8_t> rgba = icon(rel, size);
+    ASSERT_FALSE(rgba.empty()) << rel << " is missing, of another size, or differs between runs or from the build's";
     auto px = [&](double fx, double fy, int c) {
       const int x = static_cast<int>(fx * size), y = static_cast<int>(fy * size);
       return static_cast<int>(rgba[(static_cast<size_t>(y) * size + x) * 4 + c]);
@@ -451,18 +457,8 @@ TEST(AssetIcons, EverySizeIsTheLanternOnADuskSquareAndRepeatsExactly) {
                      {"apple-touch-icon.png", 180, true, 1}};
   for (const Web& w : web) {
     const std::string rel = std::string("/web/") + w.name;
-    const std::vector<uint8_t> bytes = ReadAll(a + rel);
-    ASSERT_FALSE(bytes.empty()) << rel;
-    EXPECT_EQ(bytes, ReadAll(b + rel)) << rel;
-    EXPECT_EQ(bytes, ReadAll(std::string(LANTERN_BUILD_DIR) + "/icons" + rel)) << rel << " differs from the build's";
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) << rel;
-    image.format = PNG_FORMAT_RGBA;
-    ASSERT_EQ(image.width, static_cast<png_uint_32>(w.size)) << rel;
-    ASSERT_EQ(image.height, static_cast<png_uint_32>(w.size)) << rel;
-    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr));
+    const std::vector<uint8_t> rgba = icon(rel, w.size);
+    ASSERT_FALSE(rgba.empty()) << rel << " is missing, of another size, or differs between runs or from the build's";
     auto px = [&](double fx, double fy, int c) {
       const int x = static_cast<int>(fx * w.size), y = static_cast<int>(fy * w.size);
       return static_cast<int>(rgba[(static_cast<size_t>(y) * w.size + x) * 4 + c]);
