@@ -1,11 +1,13 @@
-// Fuzzes the start-up of all scenes from a damaged copy of the show's data,
-// and then their frames. The data set is linked once into a private
-// directory; each input damages a few of its files (removed, emptied, cut
-// short, or replaced by bytes of the input), runs InitRenderState and
-// LoadAllScenes, draws frames at positions the input picks, and puts the
-// damaged files back. OpenGL and GLU are replaced here by functions that
-// read everything they are given (AddressSanitizer sees a read past any
-// array) and check the texture names and sizes.
+// Fuzzes the start-up of the scenes from a damaged copy of the show's data,
+// and then their frames. The data set is linked into a private directory and
+// the whole start-up runs once, recording each loader call the scenes make;
+// each input damages a few files (removed, emptied, cut short, or replaced
+// by bytes of the input), repeats just the recorded calls that read them,
+// draws frames at positions the input picks, puts the files back and repeats
+// those calls once more, so that every run starts from the intact show.
+// OpenGL and GLU are replaced here by functions that read everything they
+// are given (AddressSanitizer sees a read past any array) and check the
+// texture names and sizes.
 #include "platform/gl.h"
 #include <dirent.h>
 #include <sys/stat.h>
@@ -15,14 +17,18 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_common.h"
 #include "render/render_state.h"
 #include "resources/mesh_loader.h"
+#include "resources/texture_loader.h"
+#include "scenes/scenes.h"
 #include "timeline/clock.h"
 #include "timeline/sequencer.h"
 
@@ -37,6 +43,18 @@ void StartMusic() {}
 namespace {
 
 std::vector<std::string> g_files;  // the data set's file names
+// A loader call as the start-up made it.
+struct LoadCall {
+  enum { kTexture, kFrames, kMesh } kind;
+  int number;  // mask flag, or frame count
+  std::string name;
+  int width, height, slot;  // slot, or frame table
+  Mesh* mesh;
+};
+std::vector<LoadCall> g_calls;  // in start-up order
+bool g_recording = false;
+// For each data file, the calls (indices into g_calls) that open it.
+std::vector<std::vector<size_t>> g_readers;
 std::string g_dataDir;
 GLuint g_nextName = 1;
 volatile float g_sink;
@@ -60,6 +78,55 @@ bool KnownTexture(GLuint name) {
 void Restore(const std::string& name) {
   std::remove(name.c_str());
   if (symlink((g_dataDir + "/" + name).c_str(), name.c_str()) != 0) fuzz::Fail("cannot link a data file");
+}
+
+void Repeat(const LoadCall& call) {
+  switch (call.kind) {
+    case LoadCall::kTexture: LoadTexture(call.number, call.name.c_str(), call.width, call.height, call.slot); break;
+    case LoadCall::kFrames: LoadTextureFrames(call.number, call.name.c_str(), call.width, call.height, call.slot); break;
+    case LoadCall::kMesh: LoadMesh(call.name.c_str(), call.mesh); break;
+  }
+}
+
+// Repeats a call with stderr sent to a scratch file and returns the names it
+// quoted: with files removed, its reports name every file it opens.
+std::set<std::string> NamesReported(const LoadCall& call) {
+  std::fflush(stderr);
+  FILE* capture = std::tmpfile();
+  const int saved = dup(2);
+  if (capture == nullptr || saved < 0 || dup2(fileno(capture), 2) < 0) fuzz::Fail("cannot capture stderr");
+  Repeat(call);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::rewind(capture);
+  std::set<std::string> names;
+  char line[1024];
+  while (std::fgets(line, sizeof line, capture) != nullptr) {
+    const char* open = std::strchr(line, '"');
+    const char* close = open != nullptr ? std::strchr(open + 1, '"') : nullptr;
+    if (close != nullptr) names.insert(std::string(open + 1, close));
+  }
+  std::fclose(capture);
+  return names;
+}
+
+// Which calls open which files: every file removed (a missing picture's
+// mask is not opened), then the masks alone.
+void MapReaders() {
+  g_readers.assign(g_files.size(), {});
+  for (bool masksOnly : {false, true}) {
+    for (const std::string& name : g_files) {
+      if (!masksOnly || name.compare(0, 4, "mask") == 0) std::remove(name.c_str());
+    }
+    for (size_t c = 0; c < g_calls.size(); ++c) {
+      const std::set<std::string> names = NamesReported(g_calls[c]);
+      for (size_t f = 0; f < g_files.size(); ++f) {
+        if (names.count(g_files[f]) != 0) g_readers[f].push_back(c);
+      }
+    }
+    for (const std::string& name : g_files) Restore(name);
+  }
 }
 
 }  // namespace
@@ -123,6 +190,24 @@ void gluQuadricOrientation(GLUquadric*, GLenum) {}
 void gluCylinder(GLUquadric*, GLdouble, GLdouble, GLdouble, GLint, GLint) {}
 }
 
+// ---- The loaders as the scenes call them --------------------------------------
+// fuzz/CMakeLists.txt renames the scenes' and the render state's calls of
+// LoadTexture, LoadTextureFrames and LoadMesh to these, which record them
+// during the start-up and pass them on.
+
+void FuzzLoadTexture(int maskFlag, const char* fileName, int width, int height, int slot) {
+  if (g_recording) g_calls.push_back({LoadCall::kTexture, maskFlag, fileName, width, height, slot, nullptr});
+  LoadTexture(maskFlag, fileName, width, height, slot);
+}
+void FuzzLoadTextureFrames(int frameCount, const char* fileName, int width, int height, int table) {
+  if (g_recording) g_calls.push_back({LoadCall::kFrames, frameCount, fileName, width, height, table, nullptr});
+  LoadTextureFrames(frameCount, fileName, width, height, table);
+}
+void FuzzLoadMesh(const char* fileName, Mesh* mesh) {
+  if (g_recording) g_calls.push_back({LoadCall::kMesh, 0, fileName, 0, 0, 0, mesh});
+  LoadMesh(fileName, mesh);
+}
+
 // ---- The target --------------------------------------------------------------
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -143,6 +228,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::EnterWorkDir();
   for (const std::string& name : g_files) Restore(name);
   g_startMusicHook = StartMusic;
+  g_recording = true;
+  InitRenderState();
+  LoadAllScenes();
+  g_recording = false;
+  if (g_calls.empty()) fuzz::Fail("the start-up made no loader call");
+  MapReaders();
+  size_t read = 0;
+  for (const std::vector<size_t>& readers : g_readers) read += !readers.empty();
+  std::fprintf(stderr, "fuzz_scenes: %zu loader calls at start-up read %zu of the %zu data files\n", g_calls.size(),
+               read, g_files.size());
+  for (const LoadCall& call : g_calls) Repeat(call);  // the intact show, as every run finds it
   return 0;
 }
 
@@ -154,10 +250,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int damages = (data[0] & 3) + 1;
   size_t at = 1;
   std::vector<std::string> damaged;
+  std::set<size_t> calls;  // ordered as the start-up made them
   const uint8_t* payload = data + std::min(size, static_cast<size_t>(1 + 4 * damages + 16));
   const size_t payloadSize = size - static_cast<size_t>(payload - data);
   for (int d = 0; d < damages && at + 4 <= size; ++d, at += 4) {
-    const std::string& name = g_files[data[at] % g_files.size()];
+    const size_t file = data[at] % g_files.size();
+    const std::string& name = g_files[file];
     const int kind = data[at + 1] % 4;
     const size_t length = data[at + 2] | (data[at + 3] << 8);
     // The link goes, never the data file it points to.
@@ -165,6 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::remove(name.c_str());
     if (lstat(name.c_str(), &info) == 0) fuzz::Fail("cannot unlink a data file");
     damaged.push_back(name);
+    calls.insert(g_readers[file].begin(), g_readers[file].end());
     if (kind == 0) continue;  // removed
     std::vector<uint8_t> bytes;
     if (kind == 2) {  // cut short: the start of the real file
@@ -179,8 +278,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::WriteFile(name, bytes.data(), bytes.size());
   }
 
-  InitRenderState();
-  LoadAllScenes();
+  for (size_t c : calls) Repeat(g_calls[c]);
   for (const Mesh* mesh : {&g_chelMesh, &g_zavodMesh}) {
     if (mesh->vertexCount < 0 || mesh->vertexCount > mesh->vertexCapacity) fuzz::Fail("vertex count");
     if (mesh->faceCount < 0 || mesh->faceCount > mesh->faceCapacity) fuzz::Fail("face count");
@@ -197,5 +295,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_quit = 0;
 
   for (const std::string& name : damaged) Restore(name);
+  for (size_t c : calls) Repeat(g_calls[c]);
   return 0;
 }

@@ -21,8 +21,10 @@
 #include "render/render_state.h"
 #include "render/screen_quad.h"
 #include "resources/texture_loader.h"
+#include "scenes/scene7.h"
 #include "scenes/scenes.h"
 #include "tests/support/gl_harness.h"
+#include "timeline/sequencer.h"
 
 namespace fs = std::filesystem;
 
@@ -716,6 +718,148 @@ TEST_F(AssetGl, FourCloudLayersAddUpShortOfWhite) {
   EXPECT_LT(white, frame.size() / 100) << "the clouds burn out to white";
   EXPECT_GT(dark, frame.size() * 3 / 10) << "too few gaps between the clouds";
   EXPECT_GT(brightest, 200) << "the clouds are too faint to see";
+}
+
+// A picture's ink: the texels its mask covers at least half (a glyph with
+// the dense part of its shadow), as columns and rows from the top left.
+struct Ink {
+  int w = 0, h = 0, top = 0, bottom = 0;  // bottom: one past the last inked row
+  std::vector<std::pair<int, int>> texels;
+};
+
+Ink ReadInk(const std::string& picture) {
+  Ink ink;
+  const Tga m = ReadTga(kData + "/mask-" + picture);
+  if (!m.ok) return ink;
+  ink.w = m.w;
+  ink.h = m.h;
+  ink.top = m.h;
+  for (int row = 0; row < m.h; ++row)
+    for (int x = 0; x < m.w; ++x)
+      if (m.at(x, row, 0) >= 128) {
+        const int y = m.h - 1 - row;
+        ink.texels.push_back({x, y});
+        ink.top = std::min(ink.top, y);
+        ink.bottom = std::max(ink.bottom, y + 1);
+      }
+  return ink;
+}
+
+// A word drawn at x, y, w, h (screen units) with an alpha, and its ink's box there.
+struct Shown {
+  float x = 0, y = 0, w = 0, h = 0, alpha = 0;
+  float left = 0, top = 0, right = 0, bottom = 0;
+  // Height of its letters at the picture's own proportions, in screen units across.
+  float letters = 0;
+};
+
+Shown Place(const Ink& ink, float x, float y, float w, float h, float alpha) {
+  Shown s{x, y, w, h, alpha, 1e9f, 1e9f, -1e9f, -1e9f, 0};
+  for (auto [u, v] : ink.texels) {
+    s.left = std::min(s.left, x + u * w / ink.w);
+    s.right = std::max(s.right, x + (u + 1) * w / ink.w);
+    s.top = std::min(s.top, y + v * h / ink.h);
+    s.bottom = std::max(s.bottom, y + (v + 1) * h / ink.h);
+  }
+  s.letters = static_cast<float>(ink.bottom - ink.top) * w / ink.w;
+  return s;
+}
+
+// Texels of a's ink whose centres fall inside b's ink box.
+int InkInside(const Ink& ink, const Shown& a, const Shown& b) {
+  int n = 0;
+  for (auto [u, v] : ink.texels) {
+    const float sx = a.x + (u + 0.5f) * a.w / ink.w, sy = a.y + (v + 0.5f) * a.h / ink.h;
+    n += sx > b.left && sx < b.right && sy > b.top && sy < b.bottom;
+  }
+  return n;
+}
+
+TEST_F(AssetGl, SunsetTitlesAndWordsStandApartWhereTheSceneDrawsThem) {
+  // Order 20 shows three titles on three lines ("kestrel", "presents",
+  // "a night"), the first two sliding across each other; order 21 shows three
+  // words on one line ("never", "lantern", "take") that grow or shrink about
+  // their centres. The scene runs every tick of both orders (8 4/7 ticks a
+  // row) and each picture's ink is laid onto the screen at its place.
+  const char* names[6] = {"2kestrel.tga", "2kest2.tga", "night.tga", "never.tga", "zog.tga", "take.tga"};
+  Ink inks[6];
+  for (int i = 0; i < 6; ++i) {
+    inks[i] = ReadInk(names[i]);
+    ASSERT_FALSE(inks[i].texels.empty()) << names[i];
+  }
+  {
+    harness::StderrCapture quiet;
+    LoadScene7();
+  }
+  struct Moment {
+    int order, row;
+    Shown words[6];
+  };
+  std::vector<Moment> moments;
+  float peak[6] = {};
+  g_s7FirstFrame = 1;
+  g_s7NightAlpha = 0;
+  g_s7Fade = 0;
+  auto frame = [](int order, int row, float delta) {
+    g_scene = order;
+    g_sceneRow = row;
+    g_frameDelta = delta;
+    DrawScene7();
+  };
+  frame(20, 0, 0);  // the first-frame reset
+  for (int order : {20, 21}) {
+    for (int tick = 0; tick * 14 < 64 * 120; ++tick) {
+      const int row = tick * 14 / 120;
+      // Places are taken before the frame moves them, alphas after it changes them.
+      const float x1 = g_s7Title1X, x2 = g_s7Title2X;
+      const float gN = g_s7NeverGrow, gL = g_s7LogoGrow, gT = g_s7TakeGrow;
+      frame(order, row, 1);
+      const bool titles = order == 20;
+      Moment m{order, row, {}};
+      m.words[0] = Place(inks[0], x1, 35, 256, 128, titles ? g_s7Title1Alpha : 0);
+      m.words[1] = Place(inks[1], x2, 90, 256, 64, titles ? g_s7Title2Alpha : 0);
+      m.words[2] = Place(inks[2], 150, 130, 128, 32, titles ? g_s7NightAlpha : 0);
+      m.words[3] = Place(inks[3], 184 - gN, 380 - gN, 128 + 2 * gN, 32 + 2 * gN, titles ? 0 : g_s7NeverAlpha);
+      m.words[4] = Place(inks[4], 284 - gL, 400 - gL, 200 + 2 * gL, 50 + 2 * gL, titles ? 0 : g_s7LogoAlpha);
+      m.words[5] = Place(inks[5], 450 - gT, 420 - gT, 128 + 2 * gT, 32 + 2 * gT, titles ? 0 : g_s7TakeAlpha);
+      for (int i = 0; i < 6; ++i) peak[i] = std::max(peak[i], m.words[i].alpha);
+      moments.push_back(m);
+    }
+  }
+  for (int i = 0; i < 6; ++i) ASSERT_GT(peak[i], 0.2f) << names[i] << " never shows";
+
+  // No ink of one word in another's box while both change the picture
+  // (alpha of at least one 8-bit step).
+  int overlaps = 0;
+  for (const Moment& m : moments)
+    for (int a = 0; a < 6; ++a)
+      for (int b = 0; b < 6; ++b) {
+        if (a == b || m.words[a].alpha < 1 / 255.0f || m.words[b].alpha < 1 / 255.0f) continue;
+        const int n = InkInside(inks[a], m.words[a], m.words[b]);
+        if (n > 0 && overlaps++ < 3)
+          ADD_FAILURE() << "order " << m.order << " row " << m.row << ": " << n << " texels of " << names[a]
+                        << " inside the ink of " << names[b];
+      }
+  EXPECT_EQ(overlaps, 0) << "moments and pairs with overlapping words";
+
+  // Neighbours on the order-21 line, while both are plainly shown (at least
+  // half their highest alpha): the gap between their inks is a word space,
+  // from a quarter to 1.25 times the height of the larger word's letters.
+  for (auto [a, b] : {std::pair{3, 4}, std::pair{4, 5}}) {
+    float least = 1e9f, most = -1e9f;
+    int checked = 0;
+    for (const Moment& m : moments) {
+      const Shown &l = m.words[a], &r = m.words[b];
+      if (l.alpha < peak[a] / 2 || r.alpha < peak[b] / 2) continue;
+      const float space = (r.left - l.right) / std::max(l.letters, r.letters);
+      least = std::min(least, space);
+      most = std::max(most, space);
+      ++checked;
+    }
+    EXPECT_GT(checked, 50) << names[a] << " and " << names[b] << " are never plainly shown together";
+    EXPECT_GE(least, 0.25f) << names[a] << " and " << names[b] << ": gap in letter heights";
+    EXPECT_LE(most, 1.25f) << names[a] << " and " << names[b] << ": gap in letter heights";
+  }
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 # Builds the libFuzzer targets (the Targa and mesh readers, and the start-up
 # and frames of all scenes from a damaged data set) with clang into
 # build-fuzz beside the sources (once; later runs only rebuild what changed)
-# and runs each for a short while. A crash or failed check fails the test and
-# leaves the input under build-fuzz/artifacts.
+# and runs each for a short while, starting from the corpora kept in
+# fuzz/corpus (grown by long runs, minimised) and the hand-made inputs in
+# fuzz/seeds. A crash or failed check fails the test and leaves the input
+# under build-fuzz/artifacts; new inputs go to build-fuzz/corpus.
 #   usage: fuzz_short.sh BUILD_DIR   (the scenes target damages copies of BUILD_DIR/data)
 #   LANTERN_FUZZ_SECONDS sets the time per target (default 20);
 #   LANTERN_FUZZ_TARGETS the targets (default "mesh targa scenes").
@@ -48,7 +50,8 @@ for target in $targets; do
   mkdir -p "$work/$target"
   LANTERN_FUZZ_DIR=$work/$target LANTERN_FUZZ_DATA=$data "$out/fuzz_$target" -max_total_time="$seconds" -close_fd_mask=2 \
     -max_len=8192 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$out/artifacts/$target-" "$corpus" "$src/fuzz/seeds/$target" >"$log" 2>&1 || rc=$?
+    -artifact_prefix="$out/artifacts/$target-" "$corpus" "$src/fuzz/corpus/$target" "$src/fuzz/seeds/$target" \
+    >"$log" 2>&1 || rc=$?
   if [ "$rc" -ne 0 ]; then
     tail -n 60 "$log" >&2
     echo "fuzz_short: fuzz_$target failed (exit $rc)" >&2

@@ -81,30 +81,43 @@ Asset mountains() {
   return out;
 }
 
-// A title in cream with a soft dark shadow. The text keeps clear of the
-// picture's sides by the shadow's reach, and the mask fades out before
-// every edge: the titles slide and grow over the sky.
+// A title in cream with a soft dark shadow, its ink centred on (cx, ys[i])
+// (cx 0: the picture's middle). The text keeps clear of the picture's sides
+// by the shadow's reach, and the mask fades out before every edge: the
+// titles slide and grow over the sky.
 Asset title(const char* name, int w, int h, const std::vector<std::string>& lines, Font font, float maxSize,
-            const std::vector<float>& ys, float tracking = 0) {
+            const std::vector<float>& ys, float tracking = 0, float cx = 0) {
   Asset out{Picture(name, w, h, true), {}, false};
   const float glow = std::max(2.0f, h / 24.0f);
   float size = maxSize;
   for (const auto& l : lines) size = std::min(size, fitText(l, font, w - 8 * glow - 4, maxSize, tracking));
-  Field f = textField(w, h, lines, font, size, w / 2.0f, ys, tracking);
+  Field f = textField(w, h, lines, font, size, cx > 0 ? cx : w / 2.0f, ys, tracking);
   paintText(out.pic, f, {rgb8(255, 246, 226), rgb8(255, 210, 150), rgb8(70, 20, 10), glow, 0.55f, 1.5f, 2});
   fadeEdges(out.pic, 3);
   return out;
 }
 
-// The first two titles are shown together, "presents" 55 units below the
-// top of "kestrel": the name sits in the upper part of its picture and
-// "presents" in the lower part of its own, so that they do not overlap.
-Asset kestrelTitle() { return title("2kestrel.tga", 256, 128, {"kestrel"}, Font::SerifBold, 60, {44}, 2); }
-Asset presents() { return title("2kest2.tga", 256, 64, {"presents"}, Font::Serif, 32, {32}, 3); }
-Asset lanternWord() { return title("zog.tga", 256, 64, {"lantern"}, Font::SerifBold, 44, {31}, 3); }
-Asset aNight() { return title("night.tga", 128, 32, {"a night"}, Font::Serif, 18, {15}, 1); }
-Asset never() { return title("never.tga", 128, 32, {"never"}, Font::Serif, 20, {15}, 1); }
-Asset take() { return title("take.tga", 128, 32, {"take"}, Font::Serif, 20, {15}, 1); }
+// The order-20 titles are three lines shown together while the first two
+// slide across each other: "kestrel" in the upper part of its picture,
+// "presents" high in its own and "a night" low in its own, so that each
+// line's ink clears the next one's at every place the slides reach.
+Asset kestrelTitle() { return title("2kestrel.tga", 256, 128, {"kestrel"}, Font::SerifBold, 60, {40}, 2); }
+Asset presents() { return title("2kest2.tga", 256, 64, {"presents"}, Font::Serif, 32, {28}, 3); }
+Asset aNight() { return title("night.tga", 128, 32, {"a night"}, Font::Serif, 18, {17}, 1); }
+
+// The order-21 words read as one line, "never lantern take", drawn with
+// centres 136 and 130 units apart while each grows or shrinks about its own
+// centre ("lantern" to 1.7 times its width, "take" from 1.8 to 1.2 times).
+// An edge moves with the growth in proportion to its distance from the
+// picture's middle, so each word's ink sits off centre: "lantern" left of
+// its middle with its right edge near it, and "take" left of its middle,
+// whose left edge moves right as it shrinks at about the pace of the right
+// edge of "lantern": that gap stays 12 units. The gap from "never" closes
+// from 26 to 9 units while both are plainly shown; "never" stands higher,
+// its ink above the top of "lantern", and has faded before they would meet.
+Asset lanternWord() { return title("zog.tga", 256, 64, {"lantern"}, Font::SerifBold, 32, {37}, 3, 97); }
+Asset never() { return title("never.tga", 128, 32, {"never"}, Font::Serif, 20, {15}, 1, 47); }
+Asset take() { return title("take.tga", 128, 32, {"take"}, Font::Serif, 20, {15}, 1, 43); }
 
 // The tag at the top right, "kstrl", over a frame; the year picture is
 // drawn inside that frame (it sits 23 units lower and 10 to the right).
