@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Every benchmark of the project in one Markdown table: first frame, scene
-# frame times, capture speed beside openmpt123 and x11grab, peak memory of
-# the live program, and the generators' and loaders' own benchmarks.
+# frame times, capture speed at 640x480, 1920x1080 and 3840x2160 beside the
+# drawing alone, openmpt123 and x11grab, peak memory of the live program,
+# and the generators' and loaders' own benchmarks.
 #
 # usage: bash bench/run.sh [BUILD_DIR]      (default: build)
-# env:   BENCH_QUICK=1   shorter runs (orders 0-11 for capture speed, 15 fps
-#                        for frame times, 60 s of the live show for memory)
+# env:   BENCH_QUICK=1   shorter runs (orders 0-11 for capture speed at 640x480,
+#                        order 0 at 1920x1080, 8 rows at 3840x2160, 15 fps for
+#                        frame times, 60 s of the live show for memory)
 #        BENCH_GRAB_SECONDS=N   length of the x11grab recording (default 20)
 #        BENCH_ONLY=LIST        run only these sections, comma-separated:
 #                               first, frames, capture, live, tools
@@ -67,7 +69,8 @@ else
 fi
 
 cpu=$(lscpu 2> /dev/null | sed -n 's/^Model name: *//p' | head -n1)
-note "machine: ${cpu:-unknown CPU}, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at start"
+startLoad=$(cut -d' ' -f1-3 /proc/loadavg)
+note "machine: ${cpu:-unknown CPU}, $(nproc) cores, load average $startLoad at start"
 
 # --- Time to first frame of the live program -------------------------------
 firstFrame="n/a"
@@ -114,30 +117,72 @@ else
 fi
 
 # --- Capture speed, side by side --------------------------------------------
-# Seconds of show simulated and the wall time it took, from one capture run.
-CaptureSpeed() {
-  local label=$1
+# Each size is drawn alone (--stats: DrawFrame and glFinish, nothing read
+# back) and then captured, in the same run, so that the ratio holds on a
+# machine others share. Wall time and CPU time (this program and ffmpeg).
+# The big sizes run over the start of the show (scene 1), where --stats,
+# which draws every frame from the start in full, costs the same as the
+# capture's skip-ahead.
+Timed() {  # Timed NAME ARGS...: sets wall_NAME, cpu_NAME, shown_NAME; 1 on failure
+  local name=$1
   shift
-  local t0 t1 shown
+  local t0 t1
   t0=$(now)
-  if ! "$capture" --quiet --data "$data" "${range[@]}" "$@" 2> "$scratch/capture.err"; then
-    row "$label" "failed: $(tail -n1 "$scratch/capture.err")" "$target"
-    return
+  if ! /usr/bin/time -f '%U %S' -o "$scratch/time.txt" "$capture" --quiet --data "$data" "$@" \
+      > /dev/null 2> "$scratch/capture.err"; then
+    note "$name failed: $(grep -v '^Command exited' "$scratch/capture.err" | tail -n1)"
+    return 1
   fi
   t1=$(now)
-  shown=$(sed -n 's/.* \([0-9.]*\) s of show in.*/\1/p' "$scratch/capture.err")
-  local wall
-  wall=$(calc "$t1 - $t0")
-  row "$label" "$(fmt "$(calc "$shown / $wall")")x real time ($(fmt "$shown" 1) s of show in $(fmt "$wall" 1) s)" "$target"
+  printf -v "wall_$name" '%s' "$(calc "$t1 - $t0")"
+  printf -v "cpu_$name" '%s' "$(awk 'NF == 2 { print $1 + $2 }' "$scratch/time.txt" | tail -n1)"
+  printf -v "shown_$name" '%s' "$(sed -n 's/.* \([0-9.]*\) s of show in.*/\1/p' "$scratch/capture.err")"
+}
+speed() {  # speed NAME: "N.NNx real time (S s of show in W s)"
+  local wall="wall_$1" shown="shown_$1"
+  echo "$(fmt "$(calc "${!shown} / ${!wall}")")x real time ($(fmt "${!shown}" 1) s of show in $(fmt "${!wall}" 1) s)"
+}
+ratio() {  # ratio A B: wall and CPU of A over B
+  local wa="wall_$1" wb="wall_$2" ca="cpu_$1" cb="cpu_$2"
+  echo "$(fmt "$(calc "${!wa} / ${!wb}")")× the draw-only time (CPU $(fmt "$(calc "${!ca} / ${!cb}")")×)"
 }
 if want capture; then
-  note "capture speed: MP4 at 640x480, 60 fps"
-  target=">= 4x"
-  CaptureSpeed "lantern-capture to MP4, 640x480, 60 fps" --video "$scratch/c1.mp4"
-  note "capture speed: MP4 at --scale 2"
-  target="-"
-  CaptureSpeed "lantern-capture to MP4, 1280x960 (--scale 2), 60 fps" --scale 2 --video "$scratch/c2.mp4"
-  rm -f "$scratch"/c*.mp4
+  if [ "$quick" = 1 ]; then
+    bigRange=(--to 0)
+    hugeRange=(--to 0:7)
+  else
+    bigRange=(--to 1)
+    hugeRange=(--to 0:31)
+  fi
+  for size in 640x480 1920x1080 3840x2160; do
+    case $size in
+      640x480) sizeRange=("${range[@]}") ;;
+      1920x1080) sizeRange=("${bigRange[@]}") ;;
+      *) sizeRange=("${hugeRange[@]}") ;;
+    esac
+    what="${sizeRange[*]}"
+    what=${what:-the whole show}
+    note "capture speed at $size over ${what}: draw only, draft$([ $size = 640x480 ] || echo ", publish") (load $(cut -d' ' -f1 /proc/loadavg))"
+    if ! Timed draw --size "$size" "${sizeRange[@]}" --stats; then
+      row "lantern-capture at $size, 60 fps" "failed: $(tail -n1 "$scratch/capture.err")" "-"
+      continue
+    fi
+    row "lantern-capture at $size, 60 fps ($what): drawing only (\`--stats\`)" "$(speed draw)" "-"
+    target="-"
+    [ $size = 640x480 ] && target="≤ 1.15× the draw-only time"
+    if Timed draft --size "$size" "${sizeRange[@]}" --video "$scratch/draft.mp4"; then
+      row "lantern-capture at $size to MP4, \`--quality draft\`" "$(speed draft); $(ratio draft draw)" "$target"
+    else
+      row "lantern-capture at $size to MP4, \`--quality draft\`" "failed: $(tail -n1 "$scratch/capture.err")" "$target"
+    fi
+    [ $size = 640x480 ] && continue
+    if Timed publish --size "$size" "${sizeRange[@]}" --quality publish --video "$scratch/publish.mp4"; then
+      row "lantern-capture at $size to MP4, \`--quality publish\`" "$(speed publish); $(ratio publish draw)" "-"
+    else
+      row "lantern-capture at $size to MP4, \`--quality publish\`" "failed: $(tail -n1 "$scratch/capture.err")" "-"
+    fi
+  done
+  rm -f "$scratch"/*.mp4
 fi
 
 if want capture && command -v openmpt123 > /dev/null; then
@@ -202,7 +247,8 @@ if want tools && [ -x "$build/bench/load_textures_bench" ]; then
 fi
 
 echo
-echo "Machine: ${cpu:-unknown CPU}, $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GB, renderer ${renderer:-unknown}"
+[ -z "${renderer:-}" ] && renderer=$("$capture" --quiet --data "$data" --to 0:0 --stats 2> /dev/null | sed -n 's/^renderer //p')
+echo "Machine: ${cpu:-unknown CPU}, $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GB, renderer ${renderer:-unknown}; load average $startLoad at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo
 echo "| Measure | Result | Target |"
 echo "|---|---|---|"

@@ -2,6 +2,7 @@
 #include "render/position_code.h"
 
 #include "platform/gl.h"
+#include "render/screen_quad.h"
 
 bool g_drawPositionCode = false;
 
@@ -56,12 +57,15 @@ void DrawPositionCode(int order, int row) {
   glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColor);
   const GLboolean scissorTest = glIsEnabled(GL_SCISSOR_TEST);
   glEnable(GL_SCISSOR_TEST);
+  // Cells keep their size relative to the picture: kPositionCodeCell on a
+  // 640-pixel-wide viewport, more on a wider one (the capture's big frames).
+  const GLint cell = kPositionCodeCell * viewport[2] / kScreenWidth;
   // Window coordinates have y up: the top row of cells lies just under the
   // viewport's top edge.
-  const GLint top = viewport[1] + viewport[3] - kPositionCodeCell;
+  const GLint top = viewport[1] + viewport[3] - cell;
   for (int i = 0; i < kPositionCodeCells; ++i) {
     const GLfloat level = cells[i] ? 1.0f : 0.0f;
-    glScissor(viewport[0] + i * kPositionCodeCell, top, kPositionCodeCell, kPositionCodeCell);
+    glScissor(viewport[0] + i * cell, top, cell, cell);
     glClearColor(level, level, level, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
   }

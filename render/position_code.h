@@ -11,7 +11,8 @@
 // ?positioncode=1). Main thread only.
 extern bool g_drawPositionCode;
 
-// Cells are square, kPositionCodeCell pixels wide, in one row of
+// Cells are square, kPositionCodeCell pixels wide on a 640-pixel-wide
+// viewport (in proportion on any other), in one row of
 // kPositionCodeCells from the frame's top-left corner: a finder of four
 // cells (white, black, white, black), the order's low 8 bits and the row's
 // low 8 bits (most significant first), then a 4-bit check of both (the

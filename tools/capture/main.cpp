@@ -1,6 +1,7 @@
 // lantern-capture: renders the show offline on an offscreen GL context, on a
-// virtual clock (frame k at k / fps), to PNG frames, a WAV and frames.csv,
-// to an MP4 through ffmpeg, and to a contact sheet.
+// virtual clock (frame k at k / fps), at any frame size with the 4:3 picture
+// centred, to PNG frames, a WAV and frames.csv, to a video through ffmpeg,
+// and to a contact sheet.
 #include <SDL.h>
 #include "platform/gl.h"
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -24,7 +26,9 @@
 #include "timeline/sequencer.h"
 #include "timeline/skip_ahead.h"
 #include "tools/capture/check_data.h"
+#include "tools/capture/layout.h"
 #include "tools/capture/music.h"
+#include "tools/capture/readback.h"
 #include "tools/capture/video_pipe.h"
 #include "tools/capture/virtual_clock.h"
 #include "tools/capture/writers.h"
@@ -39,16 +43,28 @@ const char* const kUsage =
     "Renders the show offline, faster than real time, on a virtual clock.\n"
     "\n"
     "  --out DIR             write frame-000000.png..., audio.wav and frames.csv into DIR\n"
-    "  --video FILE.mp4      encode H.264 video and AAC audio through ffmpeg\n"
+    "  --video FILE          encode the video and its sound through ffmpeg, as --quality says\n"
+    "  --quality PRESET      what the video is for (default draft):\n"
+    "                          draft     to look at soon: quick, H.264 (x264 ultrafast, CRF 20),\n"
+    "                                    AAC 192 kb/s, MP4\n"
+    "                          publish   to upload to a video site: H.264 High (x264 slow,\n"
+    "                                    CRF 16), BT.709, AAC 384 kb/s, MP4 with its index first;\n"
+    "                                    use with --size 1920x1080 or 3840x2160\n"
+    "                          lossless  to edit: FFV1 RGB, exactly the frames --out writes,\n"
+    "                                    and 24-bit FLAC, in Matroska (FILE.mkv)\n"
     "  --contact-sheet FILE  one picture: the first frame at row 32 of each order\n"
     "  --fps N               frames per second (default 60; 60000/1001 and 29.97 work)\n"
-    "  --scale N             render N*640 by N*480 (default 1)\n"
+    "  --size WxH            frame size from 320x240 to 7680x4320 (default 640x480); the\n"
+    "                        picture is drawn at the largest 4:3 size that fits, centred\n"
+    "                        between black bars: 1920x1080 holds a 1440x1080 picture\n"
+    "  --scale N             render N*640 by N*480, N from 1 to 8 (--size with no bars)\n"
     "  --from ORDER[:ROW]    first music position written (the show is still\n"
     "                        simulated from its start)\n"
     "  --to ORDER[:ROW]      last music position written (a bare ORDER includes all of it)\n"
     "  --data DIR            read the show's data from DIR (default: found beside this\n"
     "                        program as the live program finds it)\n"
-    "  --stats               print each scene's frame time (median, 99th percentile) on stdout\n"
+    "  --stats               print the renderer and each scene's frame time (median, 99th\n"
+    "                        percentile) on stdout\n"
     "  --quiet               no progress bar\n"
     "  --position-code       draw each frame's order and row as a strip of cells in its\n"
     "                        top-left corner, as the live program's LANTERN_POSITION_CODE\n"
@@ -68,7 +84,11 @@ struct Options {
   std::string dataDir;
   std::string checkDir;
   capture::Rate rate;
-  int scale = 1;
+  capture::Layout layout;
+  capture::Quality quality = capture::Quality::kDraft;
+  bool sizeGiven = false;
+  bool scaleGiven = false;
+  bool qualityGiven = false;
   Position from{0, 0};
   Position to{65535, std::numeric_limits<int32_t>::max()};
   bool toGiven = false;
@@ -111,8 +131,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
       continue;
     }
     const bool takesValue = arg == "--out" || arg == "--video" || arg == "--contact-sheet" || arg == "--fps" ||
-                            arg == "--scale" || arg == "--from" || arg == "--to" || arg == "--data" ||
-                            arg == "--check-data";
+                            arg == "--scale" || arg == "--size" || arg == "--quality" || arg == "--from" ||
+                            arg == "--to" || arg == "--data" || arg == "--check-data";
     if (!takesValue) return UsageError("unknown option " + arg);
     if (i + 1 >= argc) return UsageError(arg + " needs a value");
     const std::string value = argv[++i];
@@ -135,7 +155,21 @@ int ParseOptions(int argc, char** argv, Options* options) {
       if (!capture::ParseCount(value, &scale) || scale < 1 || scale > 8) {
         return UsageError("--scale wants a whole number from 1 to 8, not " + value);
       }
-      options->scale = static_cast<int>(scale);
+      options->layout = capture::FitPicture(640 * static_cast<int>(scale), 480 * static_cast<int>(scale));
+      options->scaleGiven = true;
+    } else if (arg == "--size") {
+      int width = 0;
+      int height = 0;
+      if (!capture::ParseSize(value, &width, &height)) {
+        return UsageError("--size wants WIDTHxHEIGHT from 320x240 to 7680x4320, not " + value);
+      }
+      options->layout = capture::FitPicture(width, height);
+      options->sizeGiven = true;
+    } else if (arg == "--quality") {
+      if (!capture::ParseQuality(value, &options->quality)) {
+        return UsageError("--quality wants draft, publish or lossless, not " + value);
+      }
+      options->qualityGiven = true;
     } else if (arg == "--from") {
       if (!capture::ParsePosition(value, false, &options->from)) {
         return UsageError("--from wants ORDER or ORDER:ROW, not " + value);
@@ -148,6 +182,17 @@ int ParseOptions(int argc, char** argv, Options* options) {
     }
   }
   if (options->to < options->from) return UsageError("--to lies before --from");
+  if (options->sizeGiven && options->scaleGiven) return UsageError("--size and --scale both set the frame size");
+  if (options->qualityGiven && options->video.empty()) return UsageError("--quality is for --video");
+  const capture::Layout& layout = options->layout;
+  if (!options->video.empty() && options->quality != capture::Quality::kLossless &&
+      (layout.width % 2 != 0 || layout.height % 2 != 0)) {
+    return UsageError("H.264 in 4:2:0 needs an even width and height, not " + std::to_string(layout.width) + "x" +
+                      std::to_string(layout.height) + " (--quality lossless takes any size)");
+  }
+  if (options->quality == capture::Quality::kLossless && fs::path(options->video).extension() != ".mkv") {
+    return UsageError("--quality lossless writes Matroska: name the video FILE.mkv");
+  }
   return 0;
 }
 
@@ -284,6 +329,7 @@ int Run(const Options& options) {
   if (!video.empty()) {
     ffmpeg = capture::FindFfmpeg();
     if (ffmpeg.empty()) return Fail("--video needs ffmpeg, which is not in PATH (Debian package ffmpeg)");
+    if (!capture::CheckEncoders(ffmpeg, options.quality, &error)) return Fail(error);
   }
   for (const std::string& file : {video, sheetPath}) {
     if (!file.empty() && !fs::is_directory(fs::path(file).parent_path())) {
@@ -319,8 +365,11 @@ int Run(const Options& options) {
     pngs.Start(2);
   }
 
-  const int width = 640 * options.scale;
-  const int height = 480 * options.scale;
+  const capture::Layout& layout = options.layout;
+  const int width = layout.pictureWidth;
+  const int height = layout.pictureHeight;
+  // The show is drawn in the context's own framebuffer at the picture's
+  // size; the bars are added as the frames are written.
   GlContext gl;
   if (!CreateContext(width, height, &gl, &error)) {
     DestroyContext(&gl);
@@ -339,14 +388,29 @@ int Run(const Options& options) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   InitRenderState();
+  capture::FrameReadback readback;
+  const bool wantPixels = !outDir.empty() || !video.empty() || !sheetPath.empty();
+  if (wantPixels && !readback.Init(width, height, 3, &error)) {
+    readback.Release();
+    DestroyContext(&gl);
+    return Fail(error);
+  }
   glViewport(0, 0, width, height);
+  // Lines are as wide on the picture as the live program's 1-pixel lines
+  // on its 640 by 480 window (the scenes never set a width themselves).
+  const float pixelScale = static_cast<float>(width) / 640.0f;
+  glLineWidth(pixelScale);
+  glPointSize(pixelScale);
   const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   const std::string rendererName = renderer != nullptr ? renderer : "unknown";
   g_startMusicHook = NoMusicStart;
   LoadAllScenes();
 
+  capture::PicturePool pool;
   capture::VideoPipe pipe;
-  if (!video.empty() && !pipe.Start(ffmpeg, video, width, height, options.rate, &error)) {
+  if (!video.empty() &&
+      !pipe.Start(ffmpeg, video, layout.width, layout.height, options.rate, options.quality, &pool, &error)) {
+    readback.Release();
     DestroyContext(&gl);
     return Fail(error);
   }
@@ -358,18 +422,50 @@ int Run(const Options& options) {
   }
   Progress progress(!options.quiet && isatty(2) != 0, virtualEnd);
 
-  const bool wantPixels = !outDir.empty() || !video.empty() || !sheetPath.empty();
-  capture::Picture frame;
-  frame.width = width;
-  frame.height = height;
-  frame.bottomUp = true;
-  frame.rgb.resize(static_cast<size_t>(width) * height * 3);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  // Frames read back but not yet collected, oldest first: what each is for.
+  struct Pending {
+    int64_t frame;
+    int order;
+    bool sheet;
+  };
+  std::deque<Pending> pending;
+  std::vector<bool> sheetTaken(256, false);
+  // The oldest frame in flight, once read, goes to the contact sheet, the
+  // PNG writers and ffmpeg; false when one of them failed.
+  auto collect = [&]() -> bool {
+    const Pending p = pending.front();
+    pending.pop_front();
+    capture::Picture picture = pool.Take(0);
+    readback.Collect(&picture);
+    picture.frameWidth = layout.width;
+    picture.frameHeight = layout.height;
+    picture.left = layout.left;
+    picture.top = layout.top;
+    if (p.sheet) sheet.Add(p.order, picture);
+    if (!outDir.empty()) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(p.frame));
+      const bool ok = video.empty() ? pngs.Submit(outDir + name, std::move(picture))
+                                    : pngs.Submit(outDir + name, picture);
+      if (!ok) {
+        pngs.Finish(&error);
+        return false;
+      }
+    }
+    if (!video.empty()) {
+      if (!pipe.WriteFrame(std::move(picture))) {
+        error = "ffmpeg stopped reading the video";
+        return false;
+      }
+    } else if (outDir.empty()) {
+      pool.Give(std::move(picture));
+    }
+    return true;
+  };
 
   std::vector<std::vector<double>> frameMs(9);
   std::vector<float> audio;
-  double readMs = 0.0;  // --stats: read-back and output time of the frames written
-  double outMs = 0.0;
+  double readMs = 0.0;  // --stats: time spent starting reads and collecting frames
   int64_t written = 0;
   bool previousWritten = false;
   bool reachedEnd = false;
@@ -388,7 +484,8 @@ int Run(const Options& options) {
   bool fastForward = false;
   for (;; ++k) {
     const bool inRange = options.from <= position && position <= options.to;
-    const bool sheetFrame = !sheetPath.empty() && position.row >= 32 && !sheet.Has(position.order);
+    const bool sheetFrame = !sheetPath.empty() && position.row >= 32 && position.order < 256 &&
+                            !sheetTaken[static_cast<size_t>(position.order)];
     const bool drawn = options.stats || (inRange && (!outDir.empty() || !video.empty() || sheetFrame));
     if (!drawn && !fastForward) {
       BeginUnseenFrames();
@@ -426,36 +523,28 @@ int Run(const Options& options) {
         break;
       }
       if (!video.empty()) pipe.WriteAudio(audio.data(), count);
-      const auto readStart = std::chrono::steady_clock::now();
-      if (wantPixels && drawn) {
-        glReadBuffer(GL_BACK);
-        glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, frame.rgb.data());
-      }
-      const auto outStart = std::chrono::steady_clock::now();
       if (!outDir.empty()) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(k));
-        if (!pngs.Submit(outDir + name, frame)) {
-          failed = true;
-          pngs.Finish(&error);
-          break;
-        }
         std::fprintf(csv, "%lld,%.6f,%d,%d,%lld,%.0f,%d\n", static_cast<long long>(k),
                      capture::SecondsAt(options.rate, k), seen.order, seen.row, static_cast<long long>(ticks),
                      static_cast<double>(g_frameDelta), SceneForOrder(seen.order));
       }
-      if (!video.empty() && !pipe.WriteFrame(frame)) {
-        failed = true;
-        error = "ffmpeg stopped reading the video";
-        break;
+      const bool toSheet = sheetFrame && seen.row >= 32;
+      if (drawn && (!outDir.empty() || !video.empty() || toSheet)) {
+        const auto readStart = std::chrono::steady_clock::now();
+        // The read runs while the next frames are drawn; the oldest of
+        // those in flight is collected once every buffer is taken.
+        if (readback.Full() && !collect()) {
+          failed = true;
+          break;
+        }
+        readback.Read();
+        pending.push_back({k, seen.order, toSheet});
+        if (toSheet) sheetTaken[static_cast<size_t>(seen.order)] = true;
+        if (options.stats) {
+          readMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - readStart).count();
+        }
       }
-      if (!sheetPath.empty() && seen.row >= 32 && !sheet.Has(seen.order)) sheet.Add(seen.order, frame);
       if (!outDir.empty() || !video.empty()) ++written;
-      if (options.stats) {
-        const auto outEnd = std::chrono::steady_clock::now();
-        readMs += std::chrono::duration<double, std::milli>(outStart - readStart).count();
-        outMs += std::chrono::duration<double, std::milli>(outEnd - outStart).count();
-      }
     } else {
       // Keep the software rasteriser's queue short on frames nobody reads.
       glFlush();
@@ -470,6 +559,10 @@ int Run(const Options& options) {
     position = music.position();
     progress.Update(capture::SecondsAt(options.rate, k), k, seen);
   }
+  while (!failed && !readback.Empty()) {
+    if (!collect()) failed = true;
+  }
+  readback.Release();
   progress.Update(capture::SecondsAt(options.rate, k), k, position, true);
   progress.Done();
 
@@ -517,8 +610,9 @@ int Run(const Options& options) {
       std::printf("%d %zu %.3f %.3f\n", s, v.size(), Percentile(v, 0.5), Percentile(v, 0.99));
     }
     if (written > 0) {
-      std::printf("readback_ms_per_frame %.3f\noutput_ms_per_frame %.3f\n", readMs / static_cast<double>(written),
-                  outMs / static_cast<double>(written));
+      // What the drawing waited for: starting each read and collecting the
+      // oldest frame (its wait, copy and hand-over to the writers).
+      std::printf("readback_ms_per_frame %.3f\n", readMs / static_cast<double>(written));
     }
   }
   return 0;

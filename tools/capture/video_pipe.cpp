@@ -1,4 +1,5 @@
-// ffmpeg child process fed through two pipes (video on fd 4, audio on fd 3).
+// ffmpeg child process fed through two pipes (video on fd 4, audio on fd 3),
+// each written by its own thread, and the presets' encoder settings.
 #include "tools/capture/video_pipe.h"
 
 #include <fcntl.h>
@@ -9,9 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 extern char** environ;
 
@@ -56,6 +61,87 @@ bool WriteAll(int fd, const void* data, size_t bytes) {
 
 }  // namespace
 
+bool ParseQuality(const std::string& text, Quality* quality) {
+  if (text == "draft") {
+    *quality = Quality::kDraft;
+  } else if (text == "publish") {
+    *quality = Quality::kPublish;
+  } else if (text == "lossless") {
+    *quality = Quality::kLossless;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool CheckEncoders(const std::string& ffmpeg, Quality quality, std::string* error) {
+  const std::vector<std::string> needed =
+      quality == Quality::kLossless ? std::vector<std::string>{"ffv1", "flac"} : std::vector<std::string>{"libx264", "aac"};
+  // ffmpeg lists one encoder a line: flags, name, description.
+  const std::string command = "'" + ffmpeg + "' -hide_banner -encoders 2>/dev/null";
+  FILE* list = popen(command.c_str(), "r");
+  if (list == nullptr) {
+    *error = "cannot run " + ffmpeg;
+    return false;
+  }
+  std::vector<std::string> found;
+  char line[512];
+  while (std::fgets(line, sizeof line, list) != nullptr) {
+    std::istringstream fields(line);
+    std::string flags;
+    std::string name;
+    if (fields >> flags >> name) found.push_back(name);
+  }
+  pclose(list);
+  for (const std::string& name : needed) {
+    if (std::find(found.begin(), found.end(), name) == found.end()) {
+      *error = ffmpeg + " has no " + name + " encoder, which --quality " +
+               (quality == Quality::kDraft ? "draft" : quality == Quality::kPublish ? "publish" : "lossless") +
+               " needs";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> EncoderArguments(Quality quality, const Rate& rate) {
+  // RGB to BT.709 studio-range YUV 4:2:0 (swscale's unscaled path from
+  // BGR24, which honours the matrix), and the stream tagged as such, so
+  // that players and sites turn it back into the right colours.
+  const std::vector<std::string> bt709 = {
+      "-vf", "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p", "-colorspace", "bt709",
+      "-color_primaries", "bt709", "-color_trc", "bt709", "-color_range", "tv"};
+  std::vector<std::string> args;
+  switch (quality) {
+    case Quality::kDraft:
+      args = {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "20"};
+      args.insert(args.end(), bt709.begin(), bt709.end());
+      args.insert(args.end(), {"-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart"});
+      break;
+    case Quality::kPublish: {
+      // What the big sites ask of an upload: High profile, two B-frames,
+      // closed GOPs of half a second, a high bitrate (CRF 16 leaves their
+      // own re-encode little to make worse), AAC-LC at 384 kb/s, the index
+      // at the front.
+      const long gop = std::max(1L, std::lround(FramesPerSecond(rate) / 2.0));
+      args = {"-c:v", "libx264", "-preset", "slow", "-crf", "16", "-profile:v", "high", "-bf", "2",
+              "-g", std::to_string(gop), "-flags", "+cgop"};
+      args.insert(args.end(), bt709.begin(), bt709.end());
+      args.insert(args.end(), {"-c:a", "aac", "-b:a", "384k", "-movflags", "+faststart"});
+      break;
+    }
+    case Quality::kLossless:
+      // FFV1 version 3 in 8-bit RGB: every frame a key frame, fixed slices
+      // (so the bytes do not depend on the machine's thread count), each
+      // with its CRC. The float music as 24-bit FLAC. Matroska, bit-exact:
+      // no random segment ID or date.
+      args = {"-c:v", "ffv1", "-level", "3", "-g", "1", "-slices", "4", "-slicecrc", "1", "-pix_fmt", "bgr0",
+              "-c:a", "flac", "-f", "matroska", "-fflags", "+bitexact"};
+      break;
+  }
+  return args;
+}
+
 std::string FindFfmpeg() {
   const char* path = std::getenv("PATH");
   std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
@@ -80,8 +166,8 @@ VideoPipe::~VideoPipe() {
   if (child_ > 0) Finish(&ignored);
 }
 
-bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int width, int height, const Rate& rate,
-                      std::string* error) {
+bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int frameWidth, int frameHeight,
+                      const Rate& rate, Quality quality, PicturePool* pool, std::string* error) {
   // A dead ffmpeg must show up as a failed write, not kill the capture.
   signal(SIGPIPE, SIG_IGN);
   int video[2];
@@ -101,17 +187,20 @@ bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int wi
   // Bigger pipes mean fewer switches between this process and ffmpeg.
   fcntl(video[1], F_SETPIPE_SZ, 1 << 20);
 
-  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  const std::string size = std::to_string(frameWidth) + "x" + std::to_string(frameHeight);
   const std::string fps = std::to_string(rate.num) + "/" + std::to_string(rate.den);
   const std::string videoIn = "pipe:" + std::to_string(kChildVideoFd);
   const std::string audioIn = "pipe:" + std::to_string(kChildAudioFd);
   std::vector<std::string> args = {
       ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
-      "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", "rgb24", "-video_size", size, "-framerate", fps, "-i", videoIn,
+      "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", "bgr24",
+      "-video_size", size,
+      "-framerate", fps, "-i", videoIn,
       "-probesize", "32", "-analyzeduration", "0", "-f", "f32le", "-ar", "44100", "-ac", "2", "-i", audioIn,
-      "-map", "0:v", "-map", "1:a",
-      "-c:v", "libx264", "-preset", "ultrafast", "-crf", "20", "-pix_fmt", "yuv420p",
-      "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", path};
+      "-map", "0:v", "-map", "1:a"};
+  const std::vector<std::string> encoders = EncoderArguments(quality, rate);
+  args.insert(args.end(), encoders.begin(), encoders.end());
+  args.push_back(path);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -134,23 +223,25 @@ bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int wi
   }
   videoFd_ = video[1];
   audioFd_ = audio[1];
+  frameWidth_ = frameWidth;
+  frameHeight_ = frameHeight;
+  pool_ = pool;
+  black_.assign(static_cast<size_t>(frameWidth) * 3, 0);
   closing_ = false;
   audioThread_ = std::thread(&VideoPipe::AudioLoop, this);
+  videoThread_ = std::thread(&VideoPipe::VideoLoop, this);
   return true;
 }
 
-bool VideoPipe::WriteFrame(const Picture& frame) {
+bool VideoPipe::WriteFrame(Picture&& frame) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Three frames queued are enough to ride out ffmpeg's uneven pace
+  // without holding many big frames.
+  room_.wait(lock, [this] { return videoQueue_.size() < 3 || videoFailed_; });
   if (videoFailed_) return false;
-  // OpenGL reads bottom-up; hand ffmpeg the rows top first without a copy.
-  std::vector<iovec> rows(static_cast<size_t>(frame.height));
-  const size_t stride = static_cast<size_t>(frame.width) * 3;
-  for (int y = 0; y < frame.height; ++y) {
-    const int source = frame.bottomUp ? frame.height - 1 - y : y;
-    rows[static_cast<size_t>(y)].iov_base = const_cast<uint8_t*>(frame.rgb.data() + static_cast<size_t>(source) * stride);
-    rows[static_cast<size_t>(y)].iov_len = stride;
-  }
-  if (!WriteAllV(videoFd_, &rows)) videoFailed_ = true;
-  return !videoFailed_;
+  videoQueue_.push_back(std::move(frame));
+  wake_.notify_all();
+  return true;
 }
 
 void VideoPipe::WriteAudio(const float* interleaved, int64_t frames) {
@@ -158,9 +249,55 @@ void VideoPipe::WriteAudio(const float* interleaved, int64_t frames) {
   std::vector<float> chunk(interleaved, interleaved + frames * 2);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(chunk));
+    audioQueue_.push_back(std::move(chunk));
   }
-  wake_.notify_one();
+  wake_.notify_all();
+}
+
+// The frame's rows top first, the bars from one row of zeros, handed to
+// the pipe without a copy.
+bool VideoPipe::WriteRows(const Picture& frame) {
+  std::vector<iovec> parts;
+  parts.reserve(static_cast<size_t>(frameHeight_) * 3);
+  const size_t full = static_cast<size_t>(frameWidth_) * 3;
+  const size_t leftBytes = static_cast<size_t>(frame.left) * 3;
+  const size_t pictureBytes = static_cast<size_t>(frame.width) * 3;
+  const size_t rightBytes = full - leftBytes - pictureBytes;
+  for (int y = 0; y < frameHeight_; ++y) {
+    const int py = y - frame.top;
+    if (py < 0 || py >= frame.height) {
+      parts.push_back({black_.data(), full});
+      continue;
+    }
+    if (leftBytes > 0) parts.push_back({black_.data(), leftBytes});
+    parts.push_back({const_cast<uint8_t*>(frame.Row(py)), pictureBytes});
+    if (rightBytes > 0) parts.push_back({black_.data(), rightBytes});
+  }
+  return WriteAllV(videoFd_, &parts);
+}
+
+void VideoPipe::VideoLoop() {
+  for (;;) {
+    Picture frame;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return closing_ || !videoQueue_.empty(); });
+      if (videoQueue_.empty()) {
+        // Closed as soon as written out: ffmpeg sees the end of this input
+        // whatever the other thread still has to write.
+        close(videoFd_);
+        videoFd_ = -1;
+        return;
+      }
+      frame = std::move(videoQueue_.front());
+      videoQueue_.pop_front();
+    }
+    const bool ok = !videoFailed_ && WriteRows(frame);
+    if (pool_ != nullptr) pool_->Give(std::move(frame));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ok) videoFailed_ = true;
+    room_.notify_all();
+  }
 }
 
 void VideoPipe::AudioLoop() {
@@ -168,10 +305,14 @@ void VideoPipe::AudioLoop() {
     std::vector<float> chunk;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      chunk = std::move(queue_.front());
-      queue_.pop_front();
+      wake_.wait(lock, [this] { return closing_ || !audioQueue_.empty(); });
+      if (audioQueue_.empty()) {
+        close(audioFd_);
+        audioFd_ = -1;
+        return;
+      }
+      chunk = std::move(audioQueue_.front());
+      audioQueue_.pop_front();
     }
     if (!audioFailed_ && !WriteAll(audioFd_, chunk.data(), chunk.size() * sizeof(float))) {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -182,16 +323,14 @@ void VideoPipe::AudioLoop() {
 
 bool VideoPipe::Finish(std::string* error) {
   if (child_ <= 0) return true;
-  if (videoFd_ >= 0) close(videoFd_);
-  videoFd_ = -1;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
   }
-  wake_.notify_one();
+  wake_.notify_all();
+  // Each thread writes what is queued, then closes its pipe.
+  if (videoThread_.joinable()) videoThread_.join();
   if (audioThread_.joinable()) audioThread_.join();
-  if (audioFd_ >= 0) close(audioFd_);
-  audioFd_ = -1;
   int status = 0;
   while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
   }

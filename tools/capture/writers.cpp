@@ -40,12 +40,10 @@ bool WritePng(const std::string& path, const Picture& picture, std::string* erro
     *error = "libpng could not start";
     return false;
   }
-  std::vector<png_bytep> rows(static_cast<size_t>(picture.height));
-  const size_t stride = static_cast<size_t>(picture.width) * 3;
-  for (int y = 0; y < picture.height; ++y) {
-    const int source = picture.bottomUp ? picture.height - 1 - y : y;
-    rows[static_cast<size_t>(y)] = const_cast<png_bytep>(picture.rgb.data() + static_cast<size_t>(source) * stride);
-  }
+  const int frameWidth = picture.FrameWidth();
+  const int frameHeight = picture.FrameHeight();
+  // One row at a time: the bars are zeros around the picture's row.
+  std::vector<uint8_t> row(static_cast<size_t>(frameWidth) * 3, 0);
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
@@ -56,16 +54,50 @@ bool WritePng(const std::string& path, const Picture& picture, std::string* erro
   // Fast settings: frames are many and large; the bytes stay deterministic.
   png_set_compression_level(png, level);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB | PNG_FILTER_UP);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(frameWidth), static_cast<png_uint_32>(frameHeight), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-  png_set_rows(png, info, rows.data());
-  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_write_info(png, info);
+  if (picture.bgr) png_set_bgr(png);
+  const size_t pictureBytes = static_cast<size_t>(picture.width) * 3;
+  for (int y = 0; y < frameHeight; ++y) {
+    const int py = y - picture.top;
+    const bool inPicture = py >= 0 && py < picture.height;
+    if (inPicture && frameWidth == picture.width) {
+      png_write_row(png, picture.Row(py));
+      continue;
+    }
+    if (inPicture) {
+      std::memcpy(row.data() + static_cast<size_t>(picture.left) * 3, picture.Row(py), pictureBytes);
+    } else {
+      std::fill(row.begin(), row.end(), 0);
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   if (std::fclose(file) != 0) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;
+}
+
+Picture PicturePool::Take(size_t bytes) {
+  Picture picture;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!spare_.empty()) {
+      picture = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  picture.pixels.resize(bytes);
+  return picture;
+}
+
+void PicturePool::Give(Picture&& picture) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  spare_.push_back(std::move(picture));
 }
 
 PngWriterPool::~PngWriterPool() {
@@ -79,11 +111,11 @@ void PngWriterPool::Start(int threads) {
   for (int i = 0; i < threads; ++i) workers_.emplace_back(&PngWriterPool::Work, this);
 }
 
-bool PngWriterPool::Submit(std::string path, const Picture& picture) {
+bool PngWriterPool::Submit(std::string path, Picture picture) {
   std::unique_lock<std::mutex> lock(mutex_);
   room_.wait(lock, [this] { return queue_.size() < limit_; });
   if (!error_.empty()) return false;
-  queue_.push_back(Job{std::move(path), picture});
+  queue_.push_back(Job{std::move(path), std::move(picture)});
   wake_.notify_one();
   return true;
 }
@@ -210,14 +242,14 @@ void ContactSheet::Add(int order, const Picture& frame) {
       const int x1 = std::max(x0 + 1, (tx + 1) * frame.width / kThumbWidth);
       uint32_t sum[3] = {0, 0, 0};
       for (int y = y0; y < y1; ++y) {
-        const int row = frame.bottomUp ? frame.height - 1 - y : y;
-        const uint8_t* p = frame.rgb.data() + (static_cast<size_t>(row) * frame.width + x0) * 3;
+        const uint8_t* p = frame.Row(y) + static_cast<size_t>(x0) * 3;
         for (int x = x0; x < x1; ++x, p += 3) {
           sum[0] += p[0];
           sum[1] += p[1];
           sum[2] += p[2];
         }
       }
+      if (frame.bgr) std::swap(sum[0], sum[2]);
       const uint32_t n = static_cast<uint32_t>((y1 - y0) * (x1 - x0));
       uint8_t* out = thumb.rgb.data() + (static_cast<size_t>(ty) * kThumbWidth + tx) * 3;
       for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>((sum[c] + n / 2) / n);
@@ -273,16 +305,16 @@ bool ContactSheet::Write(const std::string& path, std::string* error) const {
   Picture sheet;
   sheet.width = columns * kThumbWidth + (columns + 1) * kGap;
   sheet.height = rows * kThumbHeight + (rows + 1) * kGap;
-  sheet.rgb.assign(static_cast<size_t>(sheet.width) * sheet.height * 3, 24);
+  sheet.pixels.assign(static_cast<size_t>(sheet.width) * sheet.height * 3, 24);
   for (int i = 0; i < count; ++i) {
     const int x = kGap + (i % kColumns) * (kThumbWidth + kGap);
     const int y = kGap + (i / kColumns) * (kThumbHeight + kGap);
     for (int ty = 0; ty < kThumbHeight; ++ty) {
-      std::memcpy(sheet.rgb.data() + (static_cast<size_t>(y + ty) * sheet.width + x) * 3,
+      std::memcpy(sheet.pixels.data() + (static_cast<size_t>(y + ty) * sheet.width + x) * 3,
                   thumbs_[static_cast<size_t>(i)].rgb.data() + static_cast<size_t>(ty) * kThumbWidth * 3,
                   static_cast<size_t>(kThumbWidth) * 3);
     }
-    DrawLabel(&sheet.rgb, sheet.width, x + 2, y + 2, std::to_string(thumbs_[static_cast<size_t>(i)].order));
+    DrawLabel(&sheet.pixels, sheet.width, x + 2, y + 2, std::to_string(thumbs_[static_cast<size_t>(i)].order));
   }
   return WritePng(path, sheet, error, 9);
 }

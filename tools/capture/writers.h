@@ -13,17 +13,49 @@
 
 namespace capture {
 
-// An RGB picture, 3 bytes a pixel. bottomUp: rows stored as OpenGL reads
-// them back (first row is the bottom of the picture).
+// A picture of 3 bytes a pixel, and the frame it is written in.
+// bottomUp: rows stored as OpenGL reads them back (the first row is the
+// bottom of the picture). bgr: bytes in the order blue, green, red, else
+// red, green, blue. The frame is
+// frameWidth by frameHeight with the picture `left` and `top` pixels off its
+// top-left corner, black elsewhere; a frame size of 0 means the picture
+// alone.
 struct Picture {
   int width = 0;
   int height = 0;
   bool bottomUp = false;
-  std::vector<uint8_t> rgb;
+  bool bgr = false;
+  std::vector<uint8_t> pixels;
+  int frameWidth = 0;
+  int frameHeight = 0;
+  int left = 0;
+  int top = 0;
+
+  int FrameWidth() const { return frameWidth > 0 ? frameWidth : width; }
+  int FrameHeight() const { return frameHeight > 0 ? frameHeight : height; }
+  // Row y of the picture, counted from its top.
+  const uint8_t* Row(int y) const {
+    const int stored = bottomUp ? height - 1 - y : y;
+    return pixels.data() + static_cast<size_t>(stored) * static_cast<size_t>(width) * 3;
+  }
 };
 
-// Writes an upright PNG (deterministic: same pixels, same bytes). Level is
-// zlib's, 1 (fast) to 9 (small).
+// Picture buffers handed back and forth between the thread that reads the
+// frames back and the threads that write them, so that big frames are not
+// allocated and faulted in anew every time.
+class PicturePool {
+ public:
+  // A picture whose pixels hold `bytes` (contents undefined).
+  Picture Take(size_t bytes);
+  void Give(Picture&& picture);
+
+ private:
+  std::mutex mutex_;
+  std::vector<Picture> spare_;
+};
+
+// Writes the frame as an upright RGB PNG, bars included (deterministic:
+// same pixels, same bytes). Level is zlib's, 1 (fast) to 9 (small).
 bool WritePng(const std::string& path, const Picture& picture, std::string* error, int level = 3);
 
 // PNG frames compressed on worker threads while the next frames are drawn.
@@ -34,7 +66,7 @@ class PngWriterPool {
   void Start(int threads);
   // Queues one frame; blocks while the queue is full. False once a write
   // has failed (Finish gives the message).
-  bool Submit(std::string path, const Picture& picture);
+  bool Submit(std::string path, Picture picture);
   // Waits for every queued frame; false with the first error.
   bool Finish(std::string* error);
 
@@ -78,7 +110,8 @@ class ContactSheet {
 
   // Loads the label font; false with a message when it cannot be had.
   bool Init(std::string* error);
-  // Adds the frame as the thumbnail of `order`, box-filtered down.
+  // Adds the frame's picture (not its bars) as the thumbnail of `order`,
+  // box-filtered down.
   void Add(int order, const Picture& frame);
   bool Has(int order) const;
   bool Write(const std::string& path, std::string* error) const;
