@@ -4,13 +4,14 @@
  * "silent FROM TO" in seconds of the recording, then "recorded SECONDS".
  *
  * With --stopped SECONDS (the server was stopped that long while the sink
- * was recorded): the stop is the first silence at least that long after
- * the first sound (a stopped null sink renders the time it missed at once
- * when it runs again, so the recording keeps the wall clock), and the line
- * "back SECONDS" says how long after the server ran again the music was
- * heard: from where the silence began plus the stop, less 50 ms for what
- * the server still held, to the first 5 ms from which at least half of the
- * next 300 ms sounds (so that a few stale milliseconds the server let
+ * was recorded): the stop is the first silence after the first sound that
+ * is at most 100 ms shorter (a stopped null sink renders the time it
+ * missed at once when it runs again, so the recording keeps the wall
+ * clock; the silence begins once what the server held has played), and
+ * the line "back SECONDS" says how long after the server ran again the
+ * music was heard: from where the silence began plus the stop, less 50 ms
+ * for what the server held, to the first 5 ms from which at least half of
+ * the next 300 ms sounds (so that a few stale milliseconds the server let
  * through when it ran again do not count, nor do the short gaps of a sound
  * server running dry). "back none" when the music did not come back;
  * "stopped none" when no silence is that long.
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     size_t to = from;
     while (to < count && !sounds[to]) ++to;
     if (to - from >= 4) printf("silent %.3f %.3f\n", from * seconds, to * seconds);
-    if (stopped > 0 && stopFrom < 0 && from > 0 && (to - from) * seconds >= stopped) stopFrom = (long)from;
+    if (stopped > 0 && stopFrom < 0 && from > 0 && (to - from) * seconds >= stopped - 0.1) stopFrom = (long)from;
     from = to;
   }
   printf("recorded %.3f\n", (double)frames / rate);
