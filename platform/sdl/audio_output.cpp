@@ -1,7 +1,9 @@
 // The audio device on Linux: a PulseAudio stream when a server answers
 // (its latency reported as it plays), else an SDL2 float stereo device
 // (ALSA and SDL's other drivers) whose callback pulls the music player's
-// stream. SDL_AUDIODRIVER set in the environment picks SDL's driver.
+// stream. SDL_AUDIODRIVER set in the environment picks SDL's driver. An SDL
+// device that is removed (unplugged, its driver's server gone) is reported
+// lost, and the player opens the default output again.
 #include <SDL.h>
 
 #include <cstdio>
@@ -20,6 +22,11 @@ SDL_AudioDeviceID g_device = 0;
 bool g_pulse = false;
 
 void DeviceCallback(void*, Uint8* stream, int length) {
+  // SDL goes on calling back at the device's pace after it lost the device,
+  // and throws the sound away; it then reports the device stopped.
+  if (SDL_GetAudioDeviceStatus(g_device) == SDL_AUDIO_STOPPED) {
+    AudioDeviceLost("SDL lost the audio device");
+  }
   RenderMusicForDevice(reinterpret_cast<float*>(stream),
                        length / static_cast<int>(2 * sizeof(float)));
 }

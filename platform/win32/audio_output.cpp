@@ -84,7 +84,7 @@ void DeviceFailed(const char* call, MMRESULT result) {
   } else {
     std::snprintf(reason, sizeof reason, "%s: error %u", call, static_cast<unsigned>(result));
   }
-  AudioDeviceStopped(reason);
+  AudioDeviceLost(reason);
 }
 
 // Renders the next stretch of the stream into one buffer and queues it;
@@ -273,7 +273,7 @@ void ResumeAudioDevice() {
   if (g_waveOut == nullptr || g_feeder != nullptr) return;
   g_stopFeeder.store(false, std::memory_order_relaxed);
   g_feeder = CreateThread(nullptr, 0, Feeder, nullptr, 0, nullptr);
-  if (g_feeder == nullptr) AudioDeviceStopped("cannot start the audio thread");
+  if (g_feeder == nullptr) AudioDeviceLost("cannot start the audio thread");
 }
 
 void CloseAudioDevice() {
