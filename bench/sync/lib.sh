@@ -147,8 +147,7 @@ sync_measure_start() {
   local launched status=0
   launched="$("$build/lantern-sync-meter" --now)"
   "$launch" "$build" "$from" "$out"
-  sleep 1
-  "${meter[@]}" --seconds "$seconds" --record-only || status=$?
+  "${meter[@]}" --seconds "$seconds" --record-only --begin $((launched + 1000000000)) || status=$?
   "$stop"
   [ $status -eq 0 ] || return $status
   "${meter[@]}" --analyse "$out" --event "$launched" --window "$((seconds + 1))"

@@ -13,11 +13,12 @@
 #            later: the song back within 2 s of the new server, in step.
 #   move     the show's stream moved to a second sink (both monitors
 #            recorded): at most 50 ms of the song lost.
-# Back in step is pulse_sync.sh's bound, the picture's median offset from
-# the sound within 40 ms (over at least 40 rows, 15 after the move), with the
-# meter's chain steady, and the song staying: at most 100 ms of it missing
-# or skipped over the window (a second silence, not a busy machine's
-# underrun; 50 ms over the 3 s after the move).
+# In step after it means pulse_sync.sh's bound, the picture's median offset
+# from the sound within 40 ms (over at least 40 rows; 15 in the 3 s after
+# the move), with the meter's chain steady, and the song staying: at most
+# 100 ms of it missing or skipped (50 ms after the move), and at most 100 ms
+# of it late, as when the show's clock stood still while the song was
+# silent (more than a busy machine's underruns, less than a second silence).
 # Usage: pulse_device.sh BUILD_DIR [CASE...]   (all four by default)
 set -uo pipefail
 
@@ -80,18 +81,26 @@ check() {  # check EXPRESSION MESSAGE: EXPRESSION in bc, 1 for true
   [ "$(echo "$1" | bc -l)" = 1 ] || fail "$2"
 }
 
-# back BOUND ROWS MISSING: the song heard within BOUND s of the event and in
-# step from then on over at least ROWS rows, no more than MISSING ms of it
-# missing.
-back() {
-  check "${r[event_heard_s]} >= 0 && ${r[event_heard_s]} <= $1" \
-    "the song was heard $(echo "${r[event_heard_s]}" | sed 's/^-1.*/never/') s after the event (at most $1 s)" &&
-    check "${r[markers]} >= 8 && ${r[bias_p90_ms]} - ${r[bias_p10_ms]} < 8" \
-      "the measurement chain is not steady (${r[markers]} markers, bias ${r[bias_p10_ms]} to ${r[bias_p90_ms]} ms)" &&
-    check "${r[window_rows]} >= $2 && ${r[window_offset_median_ms]} >= -40 && ${r[window_offset_median_ms]} <= 40" \
-      "the picture stands ${r[window_offset_median_ms]} ms from the sound over ${r[window_rows]} rows after the event" &&
-    check "${r[window_missing_ms]} + ${r[window_lost_ms]} <= $3" \
-      "once back, ${r[window_missing_ms]} ms of the song went missing and ${r[window_lost_ms]} ms were skipped"
+# heard BOUND WHAT: the song heard within BOUND s of the event, which WHAT
+# names, in a recording begun before it.
+heard() {
+  check "${r[event_recorded_s]} < 0" "the recording began ${r[event_recorded_s]} s after $2" &&
+    check "${r[event_heard_s]} >= 0 && ${r[event_heard_s]} <= $1" \
+      "the song was heard $(echo "${r[event_heard_s]}" | sed 's/^-1.*/never/') s after $2 (at most $1 s)"
+}
+
+# in_step ROWS LOST: from the song's return on, the picture in step with it
+# over at least ROWS rows, the chain steady, at most LOST ms of the song
+# missing or skipped, and at most 100 ms of it late (the show's clock held
+# up while the song was silent).
+in_step() {
+  check "${r[markers]} >= 8 && ${r[bias_p90_ms]} - ${r[bias_p10_ms]} < 8" \
+    "the measurement chain is not steady (${r[markers]} markers, bias ${r[bias_p10_ms]} to ${r[bias_p90_ms]} ms)" &&
+    check "${r[window_rows]} >= $1 && ${r[window_offset_median_ms]} >= -40 && ${r[window_offset_median_ms]} <= 40" \
+      "the picture stands ${r[window_offset_median_ms]} ms from the sound over ${r[window_rows]} rows" &&
+    check "${r[window_missing_ms]} + ${r[window_lost_ms]} <= $2" \
+      "${r[window_missing_ms]} ms of the song went missing and ${r[window_lost_ms]} ms were skipped (at most $2 ms)" &&
+    check "${r[window_inserted_ms]} <= 100" "the song came ${r[window_inserted_ms]} ms late (at most 100 ms)"
 }
 
 case_start() {
@@ -99,15 +108,15 @@ case_start() {
   sync_other_sound 48000 || { fail "the other sound did not play"; return 1; }
   [ "$(sync_sink_rate lantern)" = 48000 ] || { fail "the sink did not switch to the other sound's rate"; return 1; }
   sleep 1
-  local launch
+  local launch event
   launch=$(now)
   sync_launch "$build" 0 "$out"
-  sleep 1
-  record 10
-  sleep 1
+  record 10 --begin $((launch + 1000000000))
+  sleep 2
   [ "$(sync_sink_rate lantern)" = 44100 ] || { fail "the sink did not switch back to 44.1 kHz for the show"; return 1; }
-  finish $((launch + 2500000000)) 8 || return 1
-  back 0.05 40 100
+  event=$((launch + 2500000000))
+  finish "$event" 8 || return 1
+  heard 0.05 "2.5 s after the launch" && in_step 40 100
 }
 
 case_suspend() {
@@ -119,10 +128,10 @@ case_suspend() {
   pactl suspend-sink lantern 1 || { fail "pactl could not suspend the sink"; return 1; }
   sleep 2.5
   pactl suspend-sink lantern 0
-  local resumed
-  resumed=$(now)
-  finish "$resumed" 10 || return 1
-  back 0.5 40 100
+  local event
+  event=$(now)
+  finish "$event" 10 || return 1
+  heard 0.5 "the resume" && in_step 40 100
 }
 
 case_restart() {
@@ -134,10 +143,10 @@ case_restart() {
   sync_kill_pulse KILL
   sleep 1
   sync_start_pulse || { fail "the new server did not start"; return 1; }
-  local started
-  started=$(now)
-  finish "$started" 10 || return 1
-  back 2 40 100
+  local event
+  event=$(now)
+  finish "$event" 10 || return 1
+  heard 2 "the new server" && in_step 40 100
 }
 
 case_move() {
@@ -148,12 +157,12 @@ case_move() {
   sleep 1
   sync_launch "$build" 0 "$out"
   sleep 4
-  local input moved
+  local input event
   input=$(sync_show_input)
-  moved=$(now)
+  event=$(now)
   [ -n "$input" ] && pactl move-sink-input "$input" second || { fail "the show's stream could not be moved"; return 1; }
-  finish "$moved" 3 || return 1
-  back 0.05 15 50
+  finish "$event" 3 || return 1
+  heard 0.05 "the move" && in_step 15 50
 }
 
 SYNC_SHOW_PID=""

@@ -65,6 +65,7 @@ struct Report {
   // nowhere (missing: where the song sounds, at the place the music stands
   // in it, and the recording is silent).
   bool windowed = false;
+  double eventRecordedSeconds = 0.0;  // the recording's first frame, from the event (< 0: before it)
   double eventHeardSeconds = -1.0;
   Spread windowOffset;
   int windowGaps = 0;

@@ -20,7 +20,7 @@ void Usage(FILE* out) {
   std::fprintf(out,
                "Usage: lantern-sync-meter --song FILE [--from ORDER[:ROW]] [--seconds N] [--out DIR]\n"
                "                          [--rate HZ] [--source NAME]... [--sink NAME] [--no-markers] [--record-only]\n"
-               "                          [--event NANOS [--window SECONDS]]\n"
+               "                          [--begin NANOS] [--event NANOS [--window SECONDS]]\n"
                "       lantern-sync-meter --analyse DIR --song FILE [--from ORDER[:ROW]] [--event NANOS\n"
                "                          [--window SECONDS]] [--verbose]\n"
                "       lantern-sync-meter --now\n"
@@ -35,6 +35,7 @@ void Usage(FILE* out) {
                "than once, the monitors are mixed (a stream moved between their sinks).\n"
                "A server that goes away is reached again when it answers; a suspended sink\n"
                "and a server away are recorded as silence.\n"
+               "--begin waits until a moment on the meter's clock before it records.\n"
                "--event takes a moment on the meter's clock (CLOCK_MONOTONIC nanoseconds, as\n"
                "--now prints it): the report adds when the music was first heard at or after\n"
                "it, and from then to the event plus --window seconds (default 10) the offsets,\n"
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
       clock_gettime(CLOCK_MONOTONIC, &now);
       std::printf("%lld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
       return 0;
+    } else if (arg == "--begin") {
+      options.beginNanos = std::atoll(value());
     } else if (arg == "--event") {
       window.eventNanos = std::atoll(value());
       if (window.seconds <= 0.0) window.seconds = 10.0;

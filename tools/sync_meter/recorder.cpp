@@ -582,6 +582,7 @@ bool Record(const RecordOptions& options, Recording* recording, std::string* why
     *why = "no monitor to record";
     return false;
   }
+  if (options.beginNanos > Now()) SleepUntil(options.beginNanos);
   Session session;
   session.options = &options;
   session.recording = recording;

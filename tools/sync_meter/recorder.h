@@ -21,6 +21,10 @@ struct RecordOptions {
   std::string sink;                          // marker stream's sink ("" = default)
   int rate = 48000;
   double seconds = 60.0;
+  // When to begin (CLOCK_MONOTONIC nanoseconds; 0: at once): nothing is
+  // read or played before, so that the meter can be started ahead of a
+  // moment it must not disturb.
+  int64_t beginNanos = 0;
   bool markers = true;
 };
 
