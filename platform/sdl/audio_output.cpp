@@ -18,13 +18,26 @@ namespace {
 // Frames per device callback.
 constexpr int kDeviceBufferFrames = 1024;
 
+// After a PulseAudio stream was lost, opening tries only PulseAudio this
+// many times (about ten seconds of the player's tries): a restarted server
+// (PulseAudio's, PipeWire's) comes back at the same address, while SDL's
+// ALSA would reach it, if at all, through a plugin with worse timing.
+constexpr int kPulseOnlyOpens = 10;
+
 SDL_AudioDeviceID g_device = 0;
 bool g_pulse = false;
+// The last device opened was a PulseAudio stream, and how many opens since
+// found no server.
+bool g_hadPulse = false;
+int g_pulseMisses = 0;
+// The SDL device was reported lost (device's thread).
+bool g_lostSaid = false;
 
 void DeviceCallback(void*, Uint8* stream, int length) {
   // SDL goes on calling back at the device's pace after it lost the device,
   // and throws the sound away; it then reports the device stopped.
-  if (SDL_GetAudioDeviceStatus(g_device) == SDL_AUDIO_STOPPED) {
+  if (!g_lostSaid && SDL_GetAudioDeviceStatus(g_device) == SDL_AUDIO_STOPPED) {
+    g_lostSaid = true;
     AudioDeviceLost("SDL lost the audio device");
   }
   RenderMusicForDevice(reinterpret_cast<float*>(stream),
@@ -37,7 +50,12 @@ bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, siz
   const char* driver = std::getenv("SDL_AUDIODRIVER");
   if (driver == nullptr || driver[0] == '\0') {
     g_pulse = OpenPulseOutput(frequency, timing, reason, reasonSize);
-    if (g_pulse) return true;
+    if (g_pulse) {
+      g_hadPulse = true;
+      g_pulseMisses = 0;
+      return true;
+    }
+    if (g_hadPulse && ++g_pulseMisses < kPulseOnlyOpens) return false;
   }
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     std::snprintf(reason, reasonSize, "%s", SDL_GetError());
@@ -51,6 +69,7 @@ bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, siz
   wanted.channels = 2;
   wanted.samples = kDeviceBufferFrames;
   wanted.callback = DeviceCallback;
+  g_lostSaid = false;
   g_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (g_device == 0) {
     std::snprintf(reason, reasonSize, "%s", SDL_GetError());
