@@ -82,9 +82,10 @@ check() {  # check EXPRESSION MESSAGE: EXPRESSION in bc, 1 for true
 }
 
 # heard BOUND WHAT: the song heard within BOUND s of the event, which WHAT
-# names, in a recording begun before it.
+# names. A sink that renders nothing gives its monitor nothing either, so a
+# recording that begins after the event heard nothing at it.
 heard() {
-  check "${r[event_recorded_s]} < 0" "the recording began ${r[event_recorded_s]} s after $2" &&
+  check "${r[event_recorded_s]} < 0" "the sink gave nothing to hear until ${r[event_recorded_s]} s after $2" &&
     check "${r[event_heard_s]} >= 0 && ${r[event_heard_s]} <= $1" \
       "the song was heard $(echo "${r[event_heard_s]}" | sed 's/^-1.*/never/') s after $2 (at most $1 s)"
 }
@@ -153,7 +154,7 @@ case_move() {
   sync_restart_pulse || return 1
   pactl load-module module-null-sink sink_name=second rate="$SYNC_RATE" format=float32le channels=2 >/dev/null ||
     { fail "no second sink"; return 1; }
-  record 9 --source @DEFAULT_MONITOR@ --source second.monitor
+  record 12 --source @DEFAULT_MONITOR@ --source second.monitor
   sleep 1
   sync_launch "$build" 0 "$out"
   sleep 4
