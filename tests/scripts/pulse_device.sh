@@ -82,12 +82,15 @@ check() {  # check EXPRESSION MESSAGE: EXPRESSION in bc, 1 for true
 }
 
 # heard BOUND WHAT: the song heard within BOUND s of the event, which WHAT
-# names. A sink that renders nothing gives its monitor nothing either, so a
-# recording that begins after the event heard nothing at it.
+# names. (A sink that renders nothing gives its monitor nothing either: a
+# recording that begins after the event heard nothing before it began.)
 heard() {
-  check "${r[event_recorded_s]} < 0" "the sink gave nothing to hear until ${r[event_recorded_s]} s after $2" &&
-    check "${r[event_heard_s]} >= 0 && ${r[event_heard_s]} <= $1" \
-      "the song was heard $(echo "${r[event_heard_s]}" | sed 's/^-1.*/never/') s after $2 (at most $1 s)"
+  local late=""
+  [ "$(echo "${r[event_recorded_s]} > 0" | bc)" = 1 ] &&
+    late="; the sink gave its monitor nothing until ${r[event_recorded_s]} s after it"
+  local when="${r[event_heard_s]} s after"
+  [ "$(echo "${r[event_heard_s]} < 0" | bc)" = 1 ] && when="nowhere after"
+  check "${r[event_heard_s]} >= 0 && ${r[event_heard_s]} <= $1" "the song was heard $when $2 (at most $1 s$late)"
 }
 
 # in_step ROWS LOST: from the song's return on, the picture in step with it
