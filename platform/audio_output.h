@@ -33,7 +33,8 @@ void CloseAudioDevice();
 // while, or was opened again after it was lost) this pull re-joins it: the
 // stream skips ahead to what the show will be at when these frames are
 // heard, taken to be the latency last given (which trails the end of this
-// hand-over) from now, and fades in.
+// hand-over) from now, or starts with the few ms of silence by which the
+// silent player ran ahead of that, and fades in.
 void RenderMusicForDevice(float* out, int frames);
 
 // The same, for a device that knows how much it already holds when it

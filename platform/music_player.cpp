@@ -278,13 +278,17 @@ bool WaitUnlessStopped(int64_t micros) {
 }
 
 // After a loss: closes the device and opens the default output again until
-// one opens (soon after the loss, then about once a second, then every two
-// and every four seconds as it stays away). The opened device starts
-// silent, so that its first pull re-joins the show.
+// one opens (soon after the loss, every half second for two seconds, then
+// every second, and every two and every four seconds as it stays away).
+// The opened device starts silent, so that its first pull re-joins.
 void ReopenThread() {
   NameCurrentThread("lantern-reopen");
   for (int attempt = 0;; ++attempt) {
-    const int64_t delay = attempt == 0 ? 250000 : attempt < 10 ? 1000000 : attempt < 20 ? 2000000 : 4000000;
+    const int64_t delay = attempt == 0   ? 250000
+                          : attempt < 5  ? 500000
+                          : attempt < 15 ? 1000000
+                          : attempt < 25 ? 2000000
+                                         : 4000000;
     if (!WaitUnlessStopped(delay)) break;
     CloseAudioDevice();
     AudioDeviceTiming timing = {0, 0};
@@ -437,6 +441,10 @@ void RenderMusicForDeviceQueued(float* out, int frames, int64_t queuedFrames) {
       if (target - g_renderedFrames > kLongestSkipFrames) target = g_renderedFrames + kLongestSkipFrames;
     }
   }
+  // Silence handed over before the stream, when the silent player has
+  // rendered past the frame to be heard first (by its lead, a few tens of
+  // ms): the device's own latency figures count it, so the clock stays true.
+  int pad = 0;
   if (rejoin) {
     constexpr int kSkipFrames = static_cast<int>(sizeof g_skipBuffer / sizeof g_skipBuffer[0] / 2);
     for (;;) {
@@ -444,17 +452,21 @@ void RenderMusicForDeviceQueued(float* out, int frames, int64_t queuedFrames) {
       {
         std::lock_guard<std::mutex> lock(g_positionMutex);
         behind = target - g_renderedFrames;
+        if (behind < 0) pad = static_cast<int>(-behind < frames ? -behind : frames);
       }
       if (behind <= 0) break;
       RenderStream(g_skipBuffer, behind < kSkipFrames ? static_cast<int>(behind) : kSkipFrames);
     }
     g_fadeFramesLeft = kFadeInFrames;
   }
-  RenderStream(out, frames);
-  for (int i = 0; i < frames && g_fadeFramesLeft > 0; ++i, --g_fadeFramesLeft) {
+  std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(pad));
+  float* const music = out + 2 * pad;
+  const int musicFrames = frames - pad;
+  RenderStream(music, musicFrames);
+  for (int i = 0; i < musicFrames && g_fadeFramesLeft > 0; ++i, --g_fadeFramesLeft) {
     const float gain = static_cast<float>(kFadeInFrames - g_fadeFramesLeft) / kFadeInFrames;
-    out[2 * i] *= gain;
-    out[2 * i + 1] *= gain;
+    music[2 * i] *= gain;
+    music[2 * i + 1] *= gain;
   }
   bool sayBack = false;
   double silentSeconds = 0.0;

@@ -61,11 +61,24 @@ void StreamState(pa_stream* stream, void*) {
   pa_threaded_mainloop_signal(g_loop, 0);
 }
 
-// The sink was suspended (idle, its device taken away, the machine asleep):
-// the music goes on silently, and what the stream holds is dropped so that
-// the sink does not play it stale when it wakes; its next request re-joins.
+// The server wants bytes more: render them straight into its buffer. The
+// player learns how much the stream already holds, for placing the music
+// when it re-joins after a silence. While the sink is suspended nothing is
+// written (it would not be heard until the sink wakes, stale by then): the
+// request stands, and is answered when the sink resumes.
+void StreamWrite(pa_stream* stream, size_t bytes, void*);
+
+// The sink was suspended (idle, its device taken away, the machine asleep,
+// a change of its rate): the music goes on silently, and what the stream
+// holds is dropped so that the sink does not play it stale when it wakes.
+// When it resumes, what it asked for meanwhile is written: the music
+// re-joins.
 void StreamSuspended(pa_stream* stream, void*) {
-  if (pa_stream_is_suspended(stream) != 1) return;
+  if (pa_stream_is_suspended(stream) != 1) {
+    const size_t writable = pa_stream_writable_size(stream);
+    if (writable != static_cast<size_t>(-1) && writable > 0) StreamWrite(stream, writable, nullptr);
+    return;
+  }
   AudioDeviceStalled("the sound server suspended its output");
   pa_operation* operation = pa_stream_flush(stream, nullptr, nullptr);
   if (operation != nullptr) pa_operation_unref(operation);
@@ -85,10 +98,8 @@ void ReportLatency(pa_stream* stream, void*) {
   }
 }
 
-// The server wants bytes more: render them straight into its buffer. The
-// player learns how much the stream already holds, for placing the music
-// when it re-joins after a silence.
 void StreamWrite(pa_stream* stream, size_t bytes, void*) {
+  if (pa_stream_is_suspended(stream) == 1) return;
   // The main loop's thread feeds the sound: it asks for the priority SDL
   // gives its own audio threads (a higher one where the system allows,
   // through RealtimeKit on a desktop), so a busy machine does not starve it.
