@@ -7,14 +7,15 @@
  * was recorded): the stop is the first silence after the first sound that
  * is at most 100 ms shorter (a stopped null sink renders the time it
  * missed at once when it runs again, so the recording keeps the wall
- * clock; the silence begins once what the server held has played), and
- * the line "back SECONDS" says how long after the server ran again the
- * music was heard: from where the silence began plus the stop, less 50 ms
- * for what the server held, to the first 5 ms from which at least half of
- * the next 300 ms sounds (so that a few stale milliseconds the server let
- * through when it ran again do not count, nor do the short gaps of a sound
- * server running dry). "back none" when the music did not come back;
- * "stopped none" when no silence is that long.
+ * clock; the silence begins once what the server held has played, and may
+ * end with a few stale milliseconds the server is handed as it runs
+ * again). The server ran again where the silence began plus the stop,
+ * less 50 ms for what it held; "back SECONDS" says how long after that the
+ * music was heard: the first 5 ms, from 100 ms on (past anything stale),
+ * from which at least a quarter of the next 300 ms sounds (a sound server
+ * running dry on a busy machine chops the music into short pieces). "back
+ * none" when the music did not come back; "stopped none" when no silence
+ * is that long.
  * Usage: sink_silences RATE LEVEL [--stopped SECONDS] < recording */
 #include <stdio.h>
 #include <stdlib.h>
@@ -71,11 +72,11 @@ int main(int argc, char** argv) {
   printf("stopped %.3f\n", stopFrom * seconds);
   const size_t ranAgain = (size_t)(stopFrom + (long)((stopped - 0.05) / seconds));
   const size_t span = 60; /* 300 ms */
-  for (size_t at = ranAgain; at + span <= count; ++at) {
+  for (size_t at = ranAgain + 20; at + span <= count; ++at) {
     if (!sounds[at]) continue;
     size_t sounding = 0;
     for (size_t i = at; i < at + span; ++i) sounding += (size_t)sounds[i];
-    if (2 * sounding >= span) {
+    if (4 * sounding >= span) {
       printf("back %.3f\n", (at - ranAgain) * seconds);
       return 0;
     }
