@@ -1,7 +1,9 @@
 // Music playback: libopenmpt modules rendered into one float stereo stream,
-// pulled by the platform's audio device or, with no device (or once the
-// device stops taking sound), by a silent real-time thread; the heard
-// position is looked up from marks left per rendered chunk.
+// pulled by the platform's audio device or, with no device (or while the
+// device takes no sound), by a silent real-time thread; the heard position
+// is looked up from marks left per rendered chunk. A device that stalls or
+// is lost hands the song to the silent clock, and the music re-joins the
+// show where it stands when a device plays again.
 //
 // Two locks: g_moduleMutex guards the libopenmpt objects (only one thread
 // ever uses a module at a time: the renderer, or the main thread loading,
@@ -40,6 +42,12 @@ constexpr int kMarkCount = 2048;
 // reported (what it still had to play) has stopped taking sound; the
 // silent clock takes over.
 constexpr int64_t kDeviceStallMicros = 1000000;
+// The music fades in over this many frames when it re-joins (5 ms), so the
+// first sound after a silence does not click.
+constexpr int kFadeInFrames = 220;
+// At most this much of the stream (5 s) is skipped in one re-join; only a
+// silent player starved for longer leaves more, which then plays late.
+constexpr int64_t kLongestSkipFrames = 5 * kMusicSampleRate;
 // How far the silent player renders ahead of the listener's time (23 ms),
 // beyond the position lead, which must never be cut short.
 constexpr int64_t kSilentLeadFrames = 1024;
@@ -94,27 +102,53 @@ bool g_clockRunning = false;
 
 int g_sampleRate = kMusicSampleRate;
 bool g_outputOpen = false;
-// The silent clock runs: no device opened, or it stopped taking sound.
-// Written by the main thread at open, and by whichever thread finds the
-// device stopped.
-std::atomic<bool> g_outputSilent{false};
-// A device is open (written by the main thread, read by the device's).
-std::atomic<bool> g_deviceOpen{false};
-// The device stopped taking sound: what it still pulls is silence and
-// leaves the stream alone. Written once by the thread that finds it.
-std::atomic<bool> g_deviceAbandoned{false};
+
+// Where the sound goes.
+enum DeviceState : int {
+  kNoDevice,       // none opened at start: the silent clock runs to the end
+  kDevicePlaying,  // the device pulls the stream and the clock follows it
+  kDeviceSilent,   // the device is open but takes no sound: the silent
+                   // clock runs, and the device's next pull re-joins
+  kDeviceLost,     // the device failed: the silent clock runs while the
+                   // reopening thread opens the default output again
+};
+// Changed under g_positionMutex (read anywhere): by the main thread at
+// open, the device's thread at a re-join, and whichever thread finds the
+// device stalled or lost.
+std::atomic<int> g_deviceState{kNoDevice};
+// The device's own extrapolation limit, restored when the music re-joins
+// (under g_positionMutex).
+int64_t g_deviceExtrapolationLimit = 0;
 // When the device last pulled (microseconds, steady clock), watched from
 // when it was resumed. Written by the device's thread and at resume.
 std::atomic<int64_t> g_lastPullMicros{0};
 // The device was resumed (main thread).
 bool g_deviceResumed = false;
-// The stand-by thread: the silent player when the output is silent, the
-// watch over a device otherwise.
+// The stand-by thread: the silent player while the music is silent, the
+// watch over a playing device otherwise.
 std::thread g_standbyThread;
 std::atomic<bool> g_standbyStop{false};
+// The thread that opens the default output again after a loss; it ends
+// once one opens. Started and joined by the stand-by thread (and at
+// shutdown); g_reopening is set while it runs.
+std::thread g_reopenThread;
+std::atomic<bool> g_reopening{false};
+
+// The silences, for the stderr lines (under g_positionMutex): how many,
+// when the current one began (steady microseconds), and their total
+// length; the first silence and the first return are said, later ones are
+// counted and said in one line at shutdown.
+int g_silenceCount = 0;
+int g_returnCount = 0;
+int64_t g_silenceSinceMicros = 0;
+int64_t g_silenceTotalMicros = 0;
+// Frames of the fade-in still to apply (device's thread).
+int g_fadeFramesLeft = 0;
 
 float g_chunk[kChunkFrames * 2];
 float g_silentBuffer[kChunkFrames * 2];
+// Where a re-join renders the stretch it skips (device's thread).
+float g_skipBuffer[kChunkFrames * 16 * 2];
 
 int64_t NowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -194,8 +228,8 @@ int64_t HeardFrameNow();
 
 // The silent player's reference point: the listener's clock starts now,
 // from the frame heard now (the stream's end when nothing was heard yet).
-void StartSilentClock() {
-  std::lock_guard<std::mutex> lock(g_positionMutex);
+// Caller holds g_positionMutex.
+void StartSilentClockLocked() {
   g_clockRefFrame = g_clockRunning ? HeardFrameNow() : g_renderedFrames;
   g_clockRefMicros = NowMicros();
   g_latencyFrames = 0;
@@ -203,13 +237,90 @@ void StartSilentClock() {
   g_clockRunning = true;
 }
 
-// With a device: watches that it keeps pulling. Without one (or once it
-// stopped): stands in for it, rendering the stream at real time a little
-// ahead of the listener's clock and throwing it away.
+void StartSilentClock() {
+  std::lock_guard<std::mutex> lock(g_positionMutex);
+  StartSilentClockLocked();
+}
+
+bool MusicIsSilent() { return g_deviceState.load(std::memory_order_relaxed) != kDevicePlaying; }
+
+// The music falls silent: the silent clock takes the song over from the
+// position heard. The first time is said on stderr; later ones are
+// counted. lost: the device failed, and is to be opened again.
+void GoSilent(const char* reason, bool lost) {
+  bool say = false;
+  {
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    const int state = g_deviceState.load(std::memory_order_relaxed);
+    if (state == kNoDevice || state == kDeviceLost || (!lost && state == kDeviceSilent)) return;
+    if (state == kDevicePlaying) {
+      StartSilentClockLocked();
+      g_silenceSinceMicros = NowMicros();
+      say = ++g_silenceCount == 1;
+    }
+    g_deviceState.store(lost ? kDeviceLost : kDeviceSilent, std::memory_order_relaxed);
+  }
+  if (say) {
+    std::fprintf(stderr, "lantern: the audio device stopped (%s); the music goes on silently %s\n", reason,
+                 lost ? "and re-joins the show when a device opens again" : "and re-joins the show when the device is back");
+  }
+}
+
+// Waits up to micros, in short steps, while the stand-by is not told to
+// stop; false when it is.
+bool WaitUnlessStopped(int64_t micros) {
+  const int64_t until = NowMicros() + micros;
+  while (NowMicros() < until) {
+    if (g_standbyStop.load(std::memory_order_relaxed)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !g_standbyStop.load(std::memory_order_relaxed);
+}
+
+// After a loss: closes the device and opens the default output again until
+// one opens (soon after the loss, every half second for two seconds, then
+// every second, and every two and every four seconds as it stays away).
+// The opened device starts silent, so that its first pull re-joins.
+void ReopenThread() {
+  NameCurrentThread("lantern-reopen");
+  for (int attempt = 0;; ++attempt) {
+    const int64_t delay = attempt == 0   ? 250000
+                          : attempt < 5  ? 500000
+                          : attempt < 15 ? 1000000
+                          : attempt < 25 ? 2000000
+                                         : 4000000;
+    if (!WaitUnlessStopped(delay)) break;
+    CloseAudioDevice();
+    AudioDeviceTiming timing = {0, 0};
+    char reason[256] = "";
+    if (!OpenAudioDevice(g_sampleRate, &timing, reason, sizeof reason)) continue;
+    {
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      g_latencyFrames = timing.latencyFrames;
+      g_deviceExtrapolationLimit = timing.extrapolationLimitFrames;
+      g_deviceState.store(kDeviceSilent, std::memory_order_relaxed);
+    }
+    g_lastPullMicros.store(NowMicros(), std::memory_order_relaxed);
+    ResumeAudioDevice();
+    break;
+  }
+  g_reopening.store(false, std::memory_order_relaxed);
+}
+
+// With a playing device: watches that it keeps pulling. While the music is
+// silent: stands in for the device, rendering the stream at real time a
+// little ahead of the listener's clock and throwing it away; after a loss
+// it also starts the thread that looks for a device again.
 void StandbyThread() {
   NameCurrentThread("lantern-standby");
   while (!g_standbyStop.load(std::memory_order_relaxed)) {
-    if (g_outputSilent.load(std::memory_order_relaxed)) {
+    const int state = g_deviceState.load(std::memory_order_relaxed);
+    if (state == kDeviceLost && !g_reopening.load(std::memory_order_relaxed)) {
+      if (g_reopenThread.joinable()) g_reopenThread.join();
+      g_reopening.store(true, std::memory_order_relaxed);
+      g_reopenThread = std::thread(ReopenThread);
+    }
+    if (state != kDevicePlaying) {
       PumpSilentPlayer();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
@@ -221,9 +332,9 @@ void StandbyThread() {
     }
     const int64_t lastPull = g_lastPullMicros.load(std::memory_order_relaxed);
     if (NowMicros() - lastPull > allowance) {
-      AudioDeviceStopped("it took no sound for a second past what it held");
+      AudioDeviceStalled("it took no sound for a second past what it held");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
@@ -293,6 +404,8 @@ void PumpSilentPlayer() {
   }
   for (;;) {
     std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+    // A device that re-joined meanwhile has the stream now.
+    if (!MusicIsSilent()) break;
     int64_t rendered;
     {
       std::lock_guard<std::mutex> lock(g_positionMutex);
@@ -303,70 +416,138 @@ void PumpSilentPlayer() {
   }
 }
 
-void RenderMusicForDevice(float* out, int frames) {
-  if (g_deviceAbandoned.load(std::memory_order_relaxed)) {
+void RenderMusicForDevice(float* out, int frames) { RenderMusicForDeviceQueued(out, frames, -1); }
+
+void RenderMusicForDeviceQueued(float* out, int frames, int64_t queuedFrames) {
+  const int state = g_deviceState.load(std::memory_order_relaxed);
+  if (state == kDeviceLost || state == kNoDevice) {
+    // A device given up on (or a stray pull): it leaves the stream alone.
     std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(frames));
     return;
   }
-  g_lastPullMicros.store(NowMicros(), std::memory_order_relaxed);
-  {
-    std::lock_guard<std::mutex> lock(g_moduleMutex);
-    RenderStream(out, frames);
+  const int64_t pulledAt = NowMicros();
+  g_lastPullMicros.store(pulledAt, std::memory_order_relaxed);
+  std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
+  // Re-joining: these frames are heard queued frames from now, so the
+  // stream skips to what the silent clock will be at then.
+  bool rejoin = false;
+  int64_t target = 0;
+  if (state == kDeviceSilent) {
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    if (g_deviceState.load(std::memory_order_relaxed) == kDeviceSilent) {
+      rejoin = true;
+      const int64_t queued = queuedFrames >= 0 ? queuedFrames : g_latencyFrames - frames;
+      target = HeardFrameNow() + (queued > 0 ? queued : 0);
+      if (target - g_renderedFrames > kLongestSkipFrames) target = g_renderedFrames + kLongestSkipFrames;
+    }
   }
-  std::lock_guard<std::mutex> lock(g_positionMutex);
-  g_clockRefFrame = g_renderedFrames;
-  g_clockRefMicros = NowMicros();
-  g_clockRunning = true;
+  // Silence handed over before the stream, when the silent player has
+  // rendered past the frame to be heard first (by its lead, a few tens of
+  // ms): the device's own latency figures count it, so the clock stays true.
+  int pad = 0;
+  if (rejoin) {
+    constexpr int kSkipFrames = static_cast<int>(sizeof g_skipBuffer / sizeof g_skipBuffer[0] / 2);
+    for (;;) {
+      int64_t behind;
+      {
+        std::lock_guard<std::mutex> lock(g_positionMutex);
+        behind = target - g_renderedFrames;
+        if (behind < 0) pad = static_cast<int>(-behind < frames ? -behind : frames);
+      }
+      if (behind <= 0) break;
+      RenderStream(g_skipBuffer, behind < kSkipFrames ? static_cast<int>(behind) : kSkipFrames);
+    }
+    g_fadeFramesLeft = kFadeInFrames;
+  }
+  std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(pad));
+  float* const music = out + 2 * pad;
+  const int musicFrames = frames - pad;
+  RenderStream(music, musicFrames);
+  for (int i = 0; i < musicFrames && g_fadeFramesLeft > 0; ++i, --g_fadeFramesLeft) {
+    const float gain = static_cast<float>(kFadeInFrames - g_fadeFramesLeft) / kFadeInFrames;
+    music[2 * i] *= gain;
+    music[2 * i + 1] *= gain;
+  }
+  bool sayBack = false;
+  double silentSeconds = 0.0;
+  uint32_t joinedAt = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    if (rejoin && g_deviceState.load(std::memory_order_relaxed) == kDeviceSilent) {
+      const int64_t now = NowMicros();
+      g_silenceTotalMicros += now - g_silenceSinceMicros;
+      silentSeconds = (now - g_silenceSinceMicros) / 1e6;
+      sayBack = ++g_returnCount == 1;
+      g_extrapolationLimit = g_deviceExtrapolationLimit;
+      g_deviceState.store(kDevicePlaying, std::memory_order_relaxed);
+      for (int i = 0; i < kMaxModules; ++i) {
+        if (g_tracks[i].handle != 0 && g_tracks[i].playing && g_tracks[i].markCount > 0) {
+          joinedAt = g_tracks[i].marks[(g_tracks[i].markHead + g_tracks[i].markCount - 1) % kMarkCount].position;
+        }
+      }
+    }
+    // Only a playing device moves the clock: one found stalled meanwhile
+    // leaves it to the silent clock until its next pull.
+    if (g_deviceState.load(std::memory_order_relaxed) == kDevicePlaying) {
+      g_clockRefFrame = g_renderedFrames;
+      g_clockRefMicros = NowMicros();
+      g_clockRunning = true;
+    }
+  }
+  if (sayBack) {
+    std::fprintf(stderr,
+                 "lantern: the audio device is back after %.1f s; the music re-joined the show at order %u, row %u\n",
+                 silentSeconds, joinedAt & 0xFFFFu, joinedAt >> 16);
+  }
 }
 
 void UpdateDeviceLatency(int64_t latencyFrames) {
-  if (g_deviceAbandoned.load(std::memory_order_relaxed)) return;
   std::lock_guard<std::mutex> lock(g_positionMutex);
+  if (g_deviceState.load(std::memory_order_relaxed) != kDevicePlaying) return;
   g_latencyFrames = latencyFrames;
 }
 
 void DeviceLatencyNow(int64_t latencyFrames) {
-  if (g_deviceAbandoned.load(std::memory_order_relaxed)) return;
   std::lock_guard<std::mutex> lock(g_positionMutex);
+  const int state = g_deviceState.load(std::memory_order_relaxed);
+  if (state == kDeviceSilent) {
+    g_latencyFrames = latencyFrames;  // kept for the re-join; the silent clock runs
+    return;
+  }
+  if (state != kDevicePlaying) return;
   g_clockRefFrame = g_renderedFrames;
   g_clockRefMicros = NowMicros();
   g_latencyFrames = latencyFrames;
   g_clockRunning = true;
 }
 
-void AudioDeviceStopped(const char* reason) {
-  if (!g_deviceOpen.load(std::memory_order_relaxed) ||
-      g_deviceAbandoned.exchange(true, std::memory_order_relaxed)) {
-    return;
-  }
-  StartSilentClock();
-  g_outputSilent.store(true, std::memory_order_relaxed);
-  std::fprintf(stderr, "lantern: the audio device stopped (%s); the music goes on silently\n", reason);
-}
+void AudioDeviceStalled(const char* reason) { GoSilent(reason, false); }
+
+void AudioDeviceLost(const char* reason) { GoSilent(reason, true); }
 
 void InitMusicOutput(int frequency) {
   if (g_outputOpen) return;
   g_sampleRate = frequency > 0 ? frequency : kMusicSampleRate;
   AudioDeviceTiming timing = {0, 0};
   char reason[256] = "";
-  g_deviceAbandoned.store(false, std::memory_order_relaxed);
   g_deviceResumed = false;
   const bool opened = OpenAudioDevice(g_sampleRate, &timing, reason, sizeof reason);
-  g_deviceOpen.store(opened, std::memory_order_relaxed);
-  g_outputSilent.store(!opened, std::memory_order_relaxed);
-  if (opened) {
+  {
     std::lock_guard<std::mutex> lock(g_positionMutex);
-    g_latencyFrames = timing.latencyFrames;
-    g_extrapolationLimit = timing.extrapolationLimitFrames;
-  } else {
-    std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n", reason);
+    g_deviceState.store(opened ? kDevicePlaying : kNoDevice, std::memory_order_relaxed);
+    if (opened) {
+      g_latencyFrames = timing.latencyFrames;
+      g_extrapolationLimit = timing.extrapolationLimitFrames;
+      g_deviceExtrapolationLimit = timing.extrapolationLimitFrames;
+    }
   }
+  if (!opened) std::fprintf(stderr, "lantern: no audio device (%s); the music plays silently\n", reason);
   g_outputOpen = true;
 }
 
 void StartMusicOutput() {
   if (!g_outputOpen) return;
-  const bool silent = g_outputSilent.load(std::memory_order_relaxed);
+  const bool silent = g_deviceState.load(std::memory_order_relaxed) == kNoDevice;
   if (!silent && !g_deviceResumed) {
     // The watch counts from now: a device need not pull before it runs.
     g_deviceResumed = true;
@@ -504,10 +685,26 @@ void ShutdownMusicOutput() {
     g_standbyStop.store(true, std::memory_order_relaxed);
     g_standbyThread.join();
   }
-  if (g_deviceOpen.load(std::memory_order_relaxed)) {
-    CloseAudioDevice();
-    g_deviceOpen.store(false, std::memory_order_relaxed);
+  if (g_reopenThread.joinable()) g_reopenThread.join();
+  g_reopening.store(false, std::memory_order_relaxed);
+  if (g_deviceState.load(std::memory_order_relaxed) != kNoDevice) CloseAudioDevice();
+  {
+    // Silences after the first are said here, in one line.
+    std::lock_guard<std::mutex> lock(g_positionMutex);
+    const int state = g_deviceState.load(std::memory_order_relaxed);
+    const bool silentNow = state == kDeviceSilent || state == kDeviceLost;
+    if (silentNow && g_silenceCount > 0) g_silenceTotalMicros += NowMicros() - g_silenceSinceMicros;
+    if (g_silenceCount > 1) {
+      std::fprintf(stderr, "lantern: the music fell silent %d more time%s, %.1f s of silence in all%s\n",
+                   g_silenceCount - 1, g_silenceCount == 2 ? "" : "s", g_silenceTotalMicros / 1e6,
+                   silentNow ? ", and was silent at the end" : "");
+    }
+    g_silenceCount = 0;
+    g_returnCount = 0;
+    g_silenceTotalMicros = 0;
+    g_deviceState.store(kNoDevice, std::memory_order_relaxed);
   }
+  g_fadeFramesLeft = 0;
   std::lock_guard<std::mutex> moduleLock(g_moduleMutex);
   for (int i = 0; i < kMaxModules; ++i) {
     if (g_slots[i].module != nullptr) openmpt_module_destroy(g_slots[i].module);
@@ -524,12 +721,11 @@ void ShutdownMusicOutput() {
   g_clockRefMicros = 0;
   g_latencyFrames = 0;
   g_extrapolationLimit = 0;
+  g_deviceExtrapolationLimit = 0;
   g_lastHeardFrame = 0;
   g_positionLeadMicros.store(0, std::memory_order_relaxed);
   g_clockRunning = false;
   g_outputOpen = false;
-  g_outputSilent.store(false, std::memory_order_relaxed);
-  g_deviceAbandoned.store(false, std::memory_order_relaxed);
   g_deviceResumed = false;
 }
 
@@ -537,4 +733,4 @@ void SetMusicPositionLead(int64_t micros) {
   g_positionLeadMicros.store(micros > 0 ? micros : 0, std::memory_order_relaxed);
 }
 
-bool MusicOutputIsSilent() { return g_outputOpen && g_outputSilent.load(std::memory_order_relaxed); }
+bool MusicOutputIsSilent() { return g_outputOpen && MusicIsSilent(); }

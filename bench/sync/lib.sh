@@ -7,10 +7,12 @@
 SYNC_PIDS=()
 SYNC_BUSY_PIDS=()
 
-# The sink's rate: not the show's 44.1 kHz, so the show is resampled as on a
-# usual desktop, and the meter's 23 kHz markers lie above anything the show
-# can play.
-SYNC_RATE=48000
+# The sink's rate: 48 kHz, not the show's 44.1 kHz, so the show is
+# resampled as on a usual desktop and the meter's 23 kHz markers lie above
+# anything the show can play; or 44.1 kHz, Debian's PulseAudio default
+# (the meter's markers then at 21.6 kHz). Either way the server's
+# alternate rate is 48 kHz, and an idle sink switches to a stream's rate.
+SYNC_RATE=${SYNC_RATE:-48000}
 
 # sync_start_servers DIR: Xvfb and PulseAudio for the measurement; exports
 # DISPLAY and PULSE_SERVER. The X screen leaves room beside a 640x480 window
@@ -50,6 +52,40 @@ sync_start_pulse() {
   echo "sync: the PulseAudio server did not start; its log:" >&2
   tail -n 20 "$SYNC_DIR/pulseaudio.log" >&2
   return 1
+}
+
+# sync_restart_pulse: a fresh server in place of the running one (at
+# SYNC_RATE now).
+sync_restart_pulse() {
+  sync_kill_pulse TERM
+  sync_start_pulse
+}
+
+# sync_kill_pulse [SIGNAL]: ends the server (KILL by default: gone at once).
+sync_kill_pulse() {
+  [ -n "${SYNC_PULSE_PID:-}" ] || return 0
+  kill "-${1:-KILL}" "$SYNC_PULSE_PID" 2>/dev/null
+  wait "$SYNC_PULSE_PID" 2>/dev/null
+  SYNC_PULSE_PID=""
+}
+
+# sync_sink_rate SINK: the sink's sample rate now, in Hz.
+sync_sink_rate() {
+  pactl list sinks short | awk -F'\t' -v sink="$1" '$2 == sink {split($4, spec, " "); sub("Hz", "", spec[3]); print spec[3]}'
+}
+
+# sync_show_input: the sink input of the show's stream (the native
+# program's, "lantern music").
+sync_show_input() {
+  pactl list sink-inputs | awk '/^Sink Input #/ {id = substr($3, 2)} /media.name = "lantern music"/ {print id; exit}'
+}
+
+# sync_other_sound RATE: one second of a tone at RATE Hz played to its end
+# on the default sink (as a notification or a browser plays before the
+# show, on a desktop whose sink then goes idle).
+sync_other_sound() {
+  sox -q -n -r "$1" -c 2 -b 16 "$SYNC_DIR/other-$1.wav" synth 1 sine 440 vol 0.3 &&
+    paplay "$SYNC_DIR/other-$1.wav"
 }
 
 # One busy loop per core.
@@ -95,6 +131,26 @@ sync_measure() {
   "$stop"
   [ $status -eq 0 ] || return $status
   "${meter[@]}" --analyse "$out"
+}
+
+# sync_measure_start BUILD_DIR SECONDS FROM OUT LAUNCH STOP: as sync_measure,
+# but the show starts on a sink left idle for a second after a second of
+# sound at 48 kHz, and the meter starts a second after the launch; its
+# figures add when the song was first heard after the launch, and the
+# offsets, gaps and song missing from then on.
+sync_measure_start() {
+  local build="$1" seconds="$2" from="$3" out="$4" launch="$5" stop="$6"
+  local meter=(nice -n -10 "$build/lantern-sync-meter" --song "$build/data/TRK-MAIN.mo3" --from "$from"
+               --rate "$SYNC_RATE" --out "$out")
+  sync_other_sound 48000 || return 1
+  sleep 1
+  local launched status=0
+  launched="$("$build/lantern-sync-meter" --now)"
+  "$launch" "$build" "$from" "$out"
+  "${meter[@]}" --seconds "$seconds" --record-only --begin $((launched + 1000000000)) || status=$?
+  "$stop"
+  [ $status -eq 0 ] || return $status
+  "${meter[@]}" --analyse "$out" --event "$launched" --window "$((seconds + 1))"
 }
 
 # The browser targets' launch and stop: the page at 640x480 in a window at

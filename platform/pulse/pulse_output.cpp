@@ -3,7 +3,9 @@
 // timing report arrives, the stream's latency (what is buffered at the
 // server plus the sink's own delay, interpolated between reports) goes to
 // the player, so the heard position follows the figure the server reports
-// as it changes.
+// as it changes, on whichever sink the stream is moved to. A suspended sink
+// stalls the music (what it held is dropped, so it does not play stale when
+// the sink wakes); a failed stream or a server that goes away loses it.
 #include "platform/pulse/pulse_output.h"
 
 #include <SDL.h>
@@ -24,11 +26,16 @@ namespace {
 constexpr int kTargetLatencyMs = 120;
 // How often the server asks for more, at most.
 constexpr int kRequestMs = 20;
+// How long opening waits for a server that accepted the connection to
+// answer (one that is frozen would otherwise hold it for half a minute).
+constexpr pa_usec_t kOpenTimeoutUsec = 2000000;
 
 pa_threaded_mainloop* g_loop = nullptr;
 pa_context* g_context = nullptr;
 pa_stream* g_stream = nullptr;
 int g_rate = 44100;
+// Opening gave up waiting (set by its timer, under the loop's lock).
+bool g_openTimedOut = false;
 
 void ContextState(pa_context* context, void*) {
   const pa_context_state_t state = pa_context_get_state(context);
@@ -37,7 +44,7 @@ void ContextState(pa_context* context, void*) {
       char reason[160];
       std::snprintf(reason, sizeof reason, "the sound server went away: %s",
                     pa_strerror(pa_context_errno(context)));
-      AudioDeviceStopped(reason);
+      AudioDeviceLost(reason);
     }
   }
   pa_threaded_mainloop_signal(g_loop, 0);
@@ -49,8 +56,36 @@ void StreamState(pa_stream* stream, void*) {
     char reason[160];
     std::snprintf(reason, sizeof reason, "the sound server ended the stream: %s",
                   pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
-    AudioDeviceStopped(reason);
+    AudioDeviceLost(reason);
   }
+  pa_threaded_mainloop_signal(g_loop, 0);
+}
+
+// The server wants bytes more: render them straight into its buffer. The
+// player learns how much the stream already holds, for placing the music
+// when it re-joins after a silence. While the sink is suspended nothing is
+// written (it would not be heard until the sink wakes, stale by then): the
+// request stands, and is answered when the sink resumes.
+void StreamWrite(pa_stream* stream, size_t bytes, void*);
+
+// The sink was suspended (idle, its device taken away, the machine asleep,
+// a change of its rate): the music goes on silently, and what the stream
+// holds is dropped so that the sink does not play it stale when it wakes.
+// When it resumes, what it asked for meanwhile is written: the music
+// re-joins.
+void StreamSuspended(pa_stream* stream, void*) {
+  if (pa_stream_is_suspended(stream) != 1) {
+    const size_t writable = pa_stream_writable_size(stream);
+    if (writable != static_cast<size_t>(-1) && writable > 0) StreamWrite(stream, writable, nullptr);
+    return;
+  }
+  AudioDeviceStalled("the sound server suspended its output");
+  pa_operation* operation = pa_stream_flush(stream, nullptr, nullptr);
+  if (operation != nullptr) pa_operation_unref(operation);
+}
+
+void OpenTimedOut(pa_mainloop_api*, pa_time_event*, const struct timeval*, void*) {
+  g_openTimedOut = true;
   pa_threaded_mainloop_signal(g_loop, 0);
 }
 
@@ -63,8 +98,8 @@ void ReportLatency(pa_stream* stream, void*) {
   }
 }
 
-// The server wants bytes more: render them straight into its buffer.
 void StreamWrite(pa_stream* stream, size_t bytes, void*) {
+  if (pa_stream_is_suspended(stream) == 1) return;
   // The main loop's thread feeds the sound: it asks for the priority SDL
   // gives its own audio threads (a higher one where the system allows,
   // through RealtimeKit on a desktop), so a busy machine does not starve it.
@@ -74,6 +109,12 @@ void StreamWrite(pa_stream* stream, size_t bytes, void*) {
     SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL);
   }
   const size_t frameBytes = 2 * sizeof(float);
+  pa_usec_t latency = 0;
+  int negative = 0;
+  int64_t queued = -1;
+  if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
+    queued = negative ? 0 : static_cast<int64_t>(latency) * g_rate / 1000000;
+  }
   while (bytes >= frameBytes) {
     void* data = nullptr;
     size_t size = bytes;
@@ -83,8 +124,10 @@ void StreamWrite(pa_stream* stream, size_t bytes, void*) {
       pa_stream_cancel_write(stream);
       return;
     }
-    RenderMusicForDevice(static_cast<float*>(data), static_cast<int>(size / frameBytes));
+    const int frames = static_cast<int>(size / frameBytes);
+    RenderMusicForDeviceQueued(static_cast<float*>(data), frames, queued);
     if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+    if (queued >= 0) queued += frames;
     bytes -= size;
   }
   ReportLatency(stream, nullptr);
@@ -104,6 +147,7 @@ bool WaitFor(Ready ready, Failed failed) {
 
 bool OpenPulseOutput(int frequency, AudioDeviceTiming* timing, char* reason, size_t reasonSize) {
   g_rate = frequency;
+  g_openTimedOut = false;
   g_loop = pa_threaded_mainloop_new();
   if (g_loop == nullptr) {
     std::snprintf(reason, reasonSize, "PulseAudio: no main loop");
@@ -118,9 +162,10 @@ bool OpenPulseOutput(int frequency, AudioDeviceTiming* timing, char* reason, siz
     return false;
   }
   pa_threaded_mainloop_lock(g_loop);
+  pa_time_event* timeout = pa_context_rttime_new(g_context, pa_rtclock_now() + kOpenTimeoutUsec, OpenTimedOut, nullptr);
   const bool connected = WaitFor(
       [] { return pa_context_get_state(g_context) == PA_CONTEXT_READY; },
-      [] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(g_context)); });
+      [] { return g_openTimedOut || !PA_CONTEXT_IS_GOOD(pa_context_get_state(g_context)); });
   bool ready = false;
   if (connected) {
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(frequency), 2};
@@ -130,6 +175,7 @@ bool OpenPulseOutput(int frequency, AudioDeviceTiming* timing, char* reason, siz
     pa_stream_set_state_callback(g_stream, StreamState, nullptr);
     pa_stream_set_write_callback(g_stream, StreamWrite, nullptr);
     pa_stream_set_latency_update_callback(g_stream, ReportLatency, nullptr);
+    pa_stream_set_suspended_callback(g_stream, StreamSuspended, nullptr);
     const uint32_t bytesPerMs = static_cast<uint32_t>(frequency) * 2 * sizeof(float) / 1000;
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
@@ -142,11 +188,13 @@ bool OpenPulseOutput(int frequency, AudioDeviceTiming* timing, char* reason, siz
         PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_playback(g_stream, nullptr, &attr, flags, nullptr, nullptr) == 0) {
       ready = WaitFor([] { return pa_stream_get_state(g_stream) == PA_STREAM_READY; },
-                      [] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(g_stream)); });
+                      [] { return g_openTimedOut || !PA_STREAM_IS_GOOD(pa_stream_get_state(g_stream)); });
     }
   }
+  if (timeout != nullptr) pa_threaded_mainloop_get_api(g_loop)->time_free(timeout);
   if (!ready) {
-    std::snprintf(reason, reasonSize, "PulseAudio: %s", pa_strerror(pa_context_errno(g_context)));
+    std::snprintf(reason, reasonSize, "PulseAudio: %s",
+                  g_openTimedOut ? "the server did not answer" : pa_strerror(pa_context_errno(g_context)));
     pa_threaded_mainloop_unlock(g_loop);
     ClosePulseOutput();
     return false;
@@ -175,6 +223,7 @@ void ClosePulseOutput() {
     pa_stream_set_state_callback(g_stream, nullptr, nullptr);
     pa_stream_set_write_callback(g_stream, nullptr, nullptr);
     pa_stream_set_latency_update_callback(g_stream, nullptr, nullptr);
+    pa_stream_set_suspended_callback(g_stream, nullptr, nullptr);
     pa_stream_disconnect(g_stream);
     pa_stream_unref(g_stream);
     g_stream = nullptr;

@@ -1,6 +1,7 @@
-// The sync meter's recorder: one PulseAudio connection (the monitor's record
-// stream and the marker stream) on a threaded main loop, one thread reading
-// the screen, one flipping the marker patch. Every time is CLOCK_MONOTONIC.
+// The sync meter's recorder: one PulseAudio connection (the monitors' record
+// streams and the marker stream) on a threaded main loop, opened again when
+// the server goes away, one thread reading the screen, one flipping the
+// marker patch. Every time is CLOCK_MONOTONIC.
 #include "tools/sync_meter/recorder.h"
 
 #include <X11/Xlib.h>
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -37,19 +39,63 @@ void SleepUntil(int64_t nanos) {
   }
 }
 
+template <typename T>
+T MedianOf(std::vector<T> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// A stretch of one monitor recorded without a hole, and its clock's
+// readings (framesRead counted from the stretch's first frame).
+struct Segment {
+  std::vector<float> mono;
+  std::vector<AudioTiming> timing;
+};
+
+// The moment a segment's first frame was captured, from its readings.
+double SegmentOrigin(const Segment& segment, int rate, size_t last) {
+  std::vector<double> origins;
+  const size_t from = segment.timing.size() > last ? segment.timing.size() - last : 0;
+  for (size_t i = from; i < segment.timing.size(); ++i) {
+    const AudioTiming& t = segment.timing[i];
+    origins.push_back(static_cast<double>(t.nanos) - t.latencyMicros * 1e3 - t.framesRead * 1e9 / rate);
+  }
+  return MedianOf(origins);
+}
+
+struct Session;
+
+// One monitor: a new segment opens with each new stream (the server came
+// back) and when a read comes over 100 ms after the last one with the
+// monitor's clock 20 ms or more past what was read (a suspended sink,
+// frames the server dropped).
+struct Capture {
+  Session* session = nullptr;
+  std::string source;
+  pa_stream* stream = nullptr;
+  std::vector<Segment> segments;
+  bool fresh = true;    // the next read starts a segment
+  int64_t lastRead = 0;  // when the last read came
+  std::vector<float> incoming;
+};
+
 struct Session {
   const RecordOptions* options;
   Recording* recording;
-  std::mutex mutex;  // guards recording's vectors
+  std::mutex mutex;  // guards recording's vectors and the captures' segments
   std::atomic<bool> stop{false};
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;
-  pa_stream* record = nullptr;
+  std::deque<Capture> captures;
   pa_stream* marker = nullptr;
-  int64_t markerFrames = 0;   // frames written to the marker stream
-  int64_t firstBurst = 0;     // marker stream frame of burst 0
+  int64_t markerFrames = 0;   // frames written to the marker streams
+  int64_t firstBurst = 0;     // marker frame of burst 0
   int64_t period = 0;
   int64_t burstFrames = 0;
+  // The marker stream now playing began at this marker frame; its clock
+  // readings are recorded from this index of recording->markerTiming on.
+  int64_t epochFrame = 0;
+  size_t epochReading = 0;
 };
 
 // ---- Sound -------------------------------------------------------------
@@ -62,37 +108,58 @@ void StreamState(pa_stream*, void* data) {
   pa_threaded_mainloop_signal(static_cast<Session*>(data)->loop, 0);
 }
 
+void CaptureState(pa_stream*, void* data) {
+  pa_threaded_mainloop_signal(static_cast<Capture*>(data)->session->loop, 0);
+}
+
 void RecordRead(pa_stream* stream, size_t, void* data) {
-  Session* session = static_cast<Session*>(data);
-  Recording* recording = session->recording;
-  std::lock_guard<std::mutex> lock(session->mutex);
+  Capture* capture = static_cast<Capture*>(data);
+  Session* session = capture->session;
+  const int rate = session->options->rate;
+  std::vector<float>& incoming = capture->incoming;
+  incoming.clear();
   for (;;) {
     const void* bytes = nullptr;
     size_t size = 0;
     if (pa_stream_peek(stream, &bytes, &size) < 0 || size == 0) break;
     const size_t frames = size / (2 * sizeof(float));
     if (bytes == nullptr) {
-      recording->mono.insert(recording->mono.end(), frames, 0.0f);  // a hole
+      incoming.insert(incoming.end(), frames, 0.0f);  // a hole
     } else {
       const float* samples = static_cast<const float*>(bytes);
-      for (size_t i = 0; i < frames; ++i) {
-        recording->mono.push_back(0.5f * (samples[2 * i] + samples[2 * i + 1]));
-      }
+      for (size_t i = 0; i < frames; ++i) incoming.push_back(0.5f * (samples[2 * i] + samples[2 * i + 1]));
     }
     pa_stream_drop(stream);
   }
   pa_usec_t latency = 0;
   int negative = 0;
-  if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
-    const int64_t now = Now();
-    if (recording->startNanos == 0) recording->startNanos = now;
-    recording->audioTiming.push_back({now, negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency),
-                                      static_cast<int64_t>(recording->mono.size())});
+  const int64_t asked = Now();
+  const bool timed = pa_stream_get_latency(stream, &latency, &negative) == 0;
+  const int64_t now = Now();
+  // A reading the scheduler cut in two dates nothing.
+  const bool steady = timed && now - asked < 1000000;
+  const int64_t latencyMicros = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
+
+  std::lock_guard<std::mutex> lock(session->mutex);
+  if (session->recording->startNanos == 0) session->recording->startNanos = now;
+  bool open = capture->fresh || capture->segments.empty();
+  if (!open && steady && capture->segments.back().timing.size() >= 5) {
+    const Segment& last = capture->segments.back();
+    const double origin = static_cast<double>(now) - latencyMicros * 1e3 -
+                          static_cast<double>(last.mono.size() + incoming.size()) * 1e9 / rate;
+    const double jump = origin - SegmentOrigin(last, rate, 25);
+    open = jump > 20e6 && now - capture->lastRead > 100000000;
   }
+  if (open) capture->segments.emplace_back();
+  capture->fresh = false;
+  capture->lastRead = now;
+  Segment& segment = capture->segments.back();
+  segment.mono.insert(segment.mono.end(), incoming.begin(), incoming.end());
+  if (steady) segment.timing.push_back({now, latencyMicros, static_cast<int64_t>(segment.mono.size())});
 }
 
 void RecordOverflow(pa_stream*, void* data) {
-  Session* session = static_cast<Session*>(data);
+  Session* session = static_cast<Capture*>(data)->session;
   std::lock_guard<std::mutex> lock(session->mutex);
   ++session->recording->overflows;
 }
@@ -107,6 +174,7 @@ void MarkerUnderflow(pa_stream*, void* data) {
 void MarkerWrite(pa_stream* stream, size_t bytes, void* data) {
   Session* session = static_cast<Session*>(data);
   const int rate = session->options->rate;
+  const double hz = MarkerHz(rate);
   void* buffer = nullptr;
   size_t size = bytes;
   if (pa_stream_begin_write(stream, &buffer, &size) < 0 || buffer == nullptr) return;
@@ -119,8 +187,7 @@ void MarkerWrite(pa_stream* stream, size_t bytes, void* data) {
       const int64_t into = (frame - session->firstBurst) % session->period;
       if (into < session->burstFrames) {
         const double fade = 0.5 - 0.5 * std::cos(2.0 * M_PI * (into + 0.5) / session->burstFrames);
-        value = static_cast<float>(kMarkerLevel * fade *
-                                   std::sin(2.0 * M_PI * kMarkerHz * static_cast<double>(frame) / rate));
+        value = static_cast<float>(kMarkerLevel * fade * std::sin(2.0 * M_PI * hz * static_cast<double>(frame) / rate));
       }
     }
     out[i] = value;
@@ -130,20 +197,33 @@ void MarkerWrite(pa_stream* stream, size_t bytes, void* data) {
   pa_usec_t played = 0;
   if (pa_stream_get_time(stream, &played) == 0 && played > 0) {
     std::lock_guard<std::mutex> lock(session->mutex);
-    session->recording->markerTiming.push_back({Now(), static_cast<int64_t>(played)});
+    session->recording->markerTiming.push_back(
+        {Now(), static_cast<int64_t>(played) + session->epochFrame * 1000000 / rate});
   }
 }
 
-bool WaitReady(Session* session, pa_stream* stream) {
+// Waits, with the loop locked, until ready() or failed() or the deadline
+// (a frozen server answers nothing); true when ready.
+template <typename Ready, typename Failed>
+bool WaitFor(Session* session, int64_t deadline, Ready ready, Failed failed) {
   for (;;) {
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY) return true;
-    if (!PA_STREAM_IS_GOOD(state)) return false;
-    pa_threaded_mainloop_wait(session->loop);
+    if (ready()) return true;
+    if (failed() || Now() > deadline) return false;
+    pa_threaded_mainloop_unlock(session->loop);
+    SleepUntil(Now() + 2000000);
+    pa_threaded_mainloop_lock(session->loop);
   }
 }
 
-bool StartSound(Session* session, std::string* why) {
+bool StreamReady(Session* session, pa_stream* stream, int64_t deadline) {
+  return WaitFor(
+      session, deadline, [&] { return pa_stream_get_state(stream) == PA_STREAM_READY; },
+      [&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)); });
+}
+
+// Connects to the server and opens every stream; false (with why) when the
+// server does not answer by the deadline or refuses a stream.
+bool StartSound(Session* session, int64_t deadline, std::string* why) {
   const RecordOptions& options = *session->options;
   session->loop = pa_threaded_mainloop_new();
   session->context = pa_context_new(pa_threaded_mainloop_get_api(session->loop), "lantern-sync-meter");
@@ -154,36 +234,40 @@ bool StartSound(Session* session, std::string* why) {
     return false;
   }
   pa_threaded_mainloop_lock(session->loop);
-  for (;;) {
-    const pa_context_state_t state = pa_context_get_state(session->context);
-    if (state == PA_CONTEXT_READY) break;
-    if (!PA_CONTEXT_IS_GOOD(state)) {
-      *why = std::string("cannot reach the sound server: ") + pa_strerror(pa_context_errno(session->context));
-      pa_threaded_mainloop_unlock(session->loop);
-      return false;
-    }
-    pa_threaded_mainloop_wait(session->loop);
+  if (!WaitFor(
+          session, deadline, [&] { return pa_context_get_state(session->context) == PA_CONTEXT_READY; },
+          [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(session->context)); })) {
+    *why = std::string("cannot reach the sound server: ") + pa_strerror(pa_context_errno(session->context));
+    pa_threaded_mainloop_unlock(session->loop);
+    return false;
   }
   const uint32_t rate = static_cast<uint32_t>(options.rate);
   const pa_stream_flags_t flags = static_cast<pa_stream_flags_t>(
       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
 
+  bool ok = true;
   const pa_sample_spec stereo = {PA_SAMPLE_FLOAT32NE, rate, 2};
-  session->record = pa_stream_new(session->context, "sync meter: monitor", &stereo, nullptr);
-  pa_stream_set_state_callback(session->record, StreamState, session);
-  pa_stream_set_read_callback(session->record, RecordRead, session);
-  pa_stream_set_overflow_callback(session->record, RecordOverflow, session);
-  pa_buffer_attr recordAttr;
-  recordAttr.maxlength = rate * 2 * sizeof(float) * 4;  // 4 s before anything is dropped
-  recordAttr.fragsize = rate * 2 * sizeof(float) * 5 / 1000;
-  recordAttr.tlength = recordAttr.prebuf = recordAttr.minreq = static_cast<uint32_t>(-1);
-  bool ok = pa_stream_connect_record(session->record, options.source.c_str(), &recordAttr, flags) == 0 &&
-            WaitReady(session, session->record);
+  for (Capture& capture : session->captures) {
+    capture.fresh = true;
+    capture.stream = pa_stream_new(session->context, "sync meter: monitor", &stereo, nullptr);
+    pa_stream_set_state_callback(capture.stream, CaptureState, &capture);
+    pa_stream_set_read_callback(capture.stream, RecordRead, &capture);
+    pa_stream_set_overflow_callback(capture.stream, RecordOverflow, &capture);
+    pa_buffer_attr recordAttr;
+    recordAttr.maxlength = rate * 2 * sizeof(float) * 4;  // 4 s before anything is dropped
+    recordAttr.fragsize = rate * 2 * sizeof(float) * 5 / 1000;
+    recordAttr.tlength = recordAttr.prebuf = recordAttr.minreq = static_cast<uint32_t>(-1);
+    ok = pa_stream_connect_record(capture.stream, capture.source.c_str(), &recordAttr, flags) == 0 &&
+         StreamReady(session, capture.stream, deadline);
+    if (!ok) break;
+  }
   if (ok && options.markers) {
     const pa_sample_spec mono = {PA_SAMPLE_FLOAT32NE, rate, 1};
-    session->period = static_cast<int64_t>(rate) * kMarkerPeriodMillis / 1000;
-    session->burstFrames = static_cast<int64_t>(rate) * kMarkerBurstMillis / 1000;
-    session->firstBurst = rate;  // after a second, once the clock readings have settled
+    {
+      std::lock_guard<std::mutex> lock(session->mutex);
+      session->epochFrame = session->markerFrames;
+      session->epochReading = session->recording->markerTiming.size();
+    }
     session->marker = pa_stream_new(session->context, "sync meter: markers", &mono, nullptr);
     pa_stream_set_state_callback(session->marker, StreamState, session);
     pa_stream_set_write_callback(session->marker, MarkerWrite, session);
@@ -196,7 +280,7 @@ bool StartSound(Session* session, std::string* why) {
     markerAttr.minreq = rate * sizeof(float) * 10 / 1000;
     ok = pa_stream_connect_playback(session->marker, options.sink.empty() ? nullptr : options.sink.c_str(),
                                     &markerAttr, flags, nullptr, nullptr) == 0 &&
-         WaitReady(session, session->marker);
+         StreamReady(session, session->marker, deadline);
   }
   if (!ok) *why = std::string("cannot open the sound streams: ") + pa_strerror(pa_context_errno(session->context));
   pa_threaded_mainloop_unlock(session->loop);
@@ -206,9 +290,13 @@ bool StartSound(Session* session, std::string* why) {
 void StopSound(Session* session) {
   if (session->loop == nullptr) return;
   pa_threaded_mainloop_lock(session->loop);
-  for (pa_stream** stream : {&session->record, &session->marker}) {
+  std::vector<pa_stream**> streams = {&session->marker};
+  for (Capture& capture : session->captures) streams.push_back(&capture.stream);
+  for (pa_stream** stream : streams) {
     if (*stream == nullptr) continue;
     pa_stream_set_state_callback(*stream, nullptr, nullptr);
+    pa_stream_set_read_callback(*stream, nullptr, nullptr);
+    pa_stream_set_write_callback(*stream, nullptr, nullptr);
     pa_stream_disconnect(*stream);
     pa_stream_unref(*stream);
     *stream = nullptr;
@@ -216,10 +304,64 @@ void StopSound(Session* session) {
   pa_context_set_state_callback(session->context, nullptr, nullptr);
   pa_context_disconnect(session->context);
   pa_context_unref(session->context);
+  session->context = nullptr;
   pa_threaded_mainloop_unlock(session->loop);
   pa_threaded_mainloop_stop(session->loop);
   pa_threaded_mainloop_free(session->loop);
   session->loop = nullptr;
+}
+
+// True when the connection or one of its streams has failed.
+bool SoundLost(Session* session) {
+  if (session->loop == nullptr) return true;
+  pa_threaded_mainloop_lock(session->loop);
+  bool lost = !PA_CONTEXT_IS_GOOD(pa_context_get_state(session->context));
+  for (const Capture& capture : session->captures) {
+    lost = lost || capture.stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(capture.stream));
+  }
+  if (session->options->markers) {
+    lost = lost || session->marker == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(session->marker));
+  }
+  pa_threaded_mainloop_unlock(session->loop);
+  return lost;
+}
+
+// The monitors' segments laid on one timeline, the first monitor's first
+// segment at frame 0, each other one where its clock puts it; the first
+// monitor's readings date the whole.
+void Assemble(Session* session) {
+  Recording* recording = session->recording;
+  const int rate = recording->rate;
+  double reference = 0.0;
+  bool dated = false;
+  for (const Segment& segment : session->captures.front().segments) {
+    if (segment.timing.empty()) continue;
+    reference = SegmentOrigin(segment, rate, segment.timing.size());
+    dated = true;
+    break;
+  }
+  recording->mono.clear();
+  recording->audioTiming.clear();
+  for (size_t c = 0; c < session->captures.size(); ++c) {
+    int64_t end = -1;  // where this monitor's previous segment ended
+    for (const Segment& segment : session->captures[c].segments) {
+      int64_t at = end < 0 ? 0 : end;
+      if (dated && !segment.timing.empty()) {
+        at = std::llround((SegmentOrigin(segment, rate, segment.timing.size()) - reference) * rate / 1e9);
+        // Within 20 ms of the previous one's end, it only looks moved (the
+        // readings wander that far while a sink changes its latency).
+        if (end >= 0 && std::llabs(at - end) <= rate / 50) at = end;
+      }
+      const int64_t size = static_cast<int64_t>(segment.mono.size());
+      if (at + size > static_cast<int64_t>(recording->mono.size())) recording->mono.resize(at + size, 0.0f);
+      for (int64_t i = std::max<int64_t>(0, -at); i < size; ++i) recording->mono[at + i] += segment.mono[i];
+      end = at + size;
+      if (c != 0) continue;
+      for (const AudioTiming& t : segment.timing) {
+        recording->audioTiming.push_back({t.nanos, t.latencyMicros, at + t.framesRead});
+      }
+    }
+  }
 }
 
 // ---- Screen ------------------------------------------------------------
@@ -366,19 +508,18 @@ void GrabScreen(Session* session) {
   XCloseDisplay(display);
 }
 
-// Median of (when - played) over the marker clock's readings: the monotonic
-// time at which the marker stream's frame 0 played.
+// Median of (when - played) over the recent readings of the marker stream
+// now playing: the monotonic time at which marker frame 0 played.
 bool MarkerOrigin(Session* session, int64_t* origin) {
   std::vector<int64_t> values;
   {
     std::lock_guard<std::mutex> lock(session->mutex);
     const std::vector<MarkerTiming>& timing = session->recording->markerTiming;
-    const size_t from = timing.size() > 200 ? timing.size() - 200 : 0;
+    const size_t from = std::max(session->epochReading, timing.size() > 50 ? timing.size() - 50 : 0);
     for (size_t i = from; i < timing.size(); ++i) values.push_back(timing[i].nanos - timing[i].playedMicros * 1000);
   }
   if (values.size() < 10) return false;
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  *origin = values[values.size() / 2];
+  *origin = MedianOf(values);
   return true;
 }
 
@@ -437,22 +578,44 @@ bool Record(const RecordOptions& options, Recording* recording, std::string* why
     *why = "the X server has no MIT-SHM extension";
     return false;
   }
+  if (options.sources.empty()) {
+    *why = "no monitor to record";
+    return false;
+  }
+  if (options.beginNanos > Now()) SleepUntil(options.beginNanos);
   Session session;
   session.options = &options;
   session.recording = recording;
-  recording->mono.reserve(static_cast<size_t>(options.rate * (options.seconds + 5.0)));
-  if (!StartSound(&session, why)) {
+  session.period = static_cast<int64_t>(options.rate) * kMarkerPeriodMillis / 1000;
+  session.burstFrames = static_cast<int64_t>(options.rate) * kMarkerBurstMillis / 1000;
+  session.firstBurst = options.rate;  // after a second, once the clock readings have settled
+  for (const std::string& source : options.sources) {
+    session.captures.emplace_back();
+    session.captures.back().session = &session;
+    session.captures.back().source = source;
+  }
+  if (!StartSound(&session, Now() + 10000000000LL, why)) {
     StopSound(&session);
     return false;
   }
   std::thread grabber(GrabScreen, &session);
   std::thread flipper;
   if (options.markers) flipper = std::thread(FlipPatches, &session);
-  SleepUntil(Now() + static_cast<int64_t>(options.seconds * 1e9));
+  // Until the end, a lost server is looked for every 50 ms.
+  const int64_t end = Now() + static_cast<int64_t>(options.seconds * 1e9);
+  for (int64_t now = Now(); now < end; now = Now()) {
+    SleepUntil(std::min(end, now + 50000000));
+    if (Now() < end && SoundLost(&session)) {
+      StopSound(&session);
+      std::string ignored;
+      if (!StartSound(&session, end, &ignored)) StopSound(&session);
+    }
+  }
   session.stop.store(true, std::memory_order_relaxed);
   grabber.join();
   if (flipper.joinable()) flipper.join();
   StopSound(&session);
+  Assemble(&session);
   return true;
 }
 

@@ -58,9 +58,13 @@ struct Recording {
   int64_t markerUnderruns = 0;       // times the marker stream ran dry
 };
 
-// The marker bursts: a tone above the band of music played at 44.1 kHz
-// (nothing of it survives above 22.05 kHz), faded in and out.
-constexpr double kMarkerHz = 23000.0;
+// The marker bursts: a faded tone burst near the top of the sink's band.
+// At 48 kHz and above it lies above the band of music played at 44.1 kHz
+// (nothing of it survives above 22.05 kHz); at 44.1 kHz it lies just below
+// that edge, where the song has almost nothing (its level there is
+// measured, MarkerFloor in the analysis). Twice the frequency folds to a
+// multiple of 100 Hz, which the 10 ms smoothing of the detector cancels.
+constexpr double MarkerHz(int rate) { return rate >= 47000 ? 23000.0 : rate * 49 / 100 / 50 * 50; }
 constexpr int kMarkerBurstMillis = 10;
 constexpr int kMarkerPeriodMillis = 500;
 constexpr float kMarkerLevel = 0.25f;
