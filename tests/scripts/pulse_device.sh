@@ -75,6 +75,10 @@ finish() {
   unset r
   declare -gA r
   while IFS='=' read -r key value; do r[$key]=$value; done <"$out/report.txt"
+  printf 'figures (%s): heard %.3f s, offset %+.1f ms over %d rows, missing %.1f ms, skipped %.1f ms, late %.1f ms, bias %.1f to %.1f ms over %d markers, load %s\n' \
+    "$name" "${r[event_heard_s]}" "${r[window_offset_median_ms]}" "${r[window_rows]}" "${r[window_missing_ms]}" \
+    "${r[window_lost_ms]}" "${r[window_inserted_ms]}" "${r[bias_p10_ms]}" "${r[bias_p90_ms]}" "${r[markers]}" \
+    "$(cut -d' ' -f1 /proc/loadavg)"
 }
 
 check() {  # check EXPRESSION MESSAGE: EXPRESSION in bc, 1 for true

@@ -274,10 +274,13 @@ bool StartSound(Session* session, int64_t deadline, std::string* why) {
     pa_stream_set_underflow_callback(session->marker, MarkerUnderflow, session);
     pa_buffer_attr markerAttr;
     markerAttr.maxlength = markerAttr.prebuf = markerAttr.fragsize = static_cast<uint32_t>(-1);
-    // Deep enough not to run dry on a busy machine; its depth does not
-    // matter, since each burst is dated by the server's own report.
-    markerAttr.tlength = rate * sizeof(float) * 100 / 1000;
-    markerAttr.minreq = rate * sizeof(float) * 10 / 1000;
+    // Deep enough not to run dry on a machine loaded well past its cores
+    // (100 ms ran dry up to a dozen times a run at a load of 15 to 20, and
+    // each underrun moves the stream's clock); its depth does not matter,
+    // since each burst is dated by the server's own report, and it asks the
+    // sink for less than the show's stream does.
+    markerAttr.tlength = rate * sizeof(float) * 400 / 1000;
+    markerAttr.minreq = rate * sizeof(float) * 20 / 1000;
     ok = pa_stream_connect_playback(session->marker, options.sink.empty() ? nullptr : options.sink.c_str(),
                                     &markerAttr, flags, nullptr, nullptr) == 0 &&
          StreamReady(session, session->marker, deadline);
