@@ -516,6 +516,7 @@ bool Analyse(const Recording& recording, const Reference& reference, double song
     double heardAt = 0.0;
     if (!heardNanos(start->second, &heardAt)) continue;
     report->offsets.push_back((code.nanos - heardAt) / 1e6 - bias);
+    report->offsetNanos.push_back(code.nanos);
     if (report->windowed && code.nanos >= windowStartNanos && windowStart <= windowEnd &&
         code.nanos <= window.eventNanos + window.seconds * 1e9) {
       windowOffsets.push_back(report->offsets.back());

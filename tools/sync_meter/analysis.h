@@ -40,6 +40,7 @@ struct Report {
   // chain's bias taken off.
   Spread offset;
   std::vector<double> offsets;
+  std::vector<int64_t> offsetNanos;  // when each was seen
   // The chain: how much later the recorder dates a picture than a sound
   // that happened at the same moment, ms (taken off the offsets).
   Spread bias;
