@@ -2,8 +2,9 @@
 # The sound-device checks many times in a row with every core busy (one busy
 # loop per core, as bench/sync/lib.sh makes them): tests/scripts/pulse_device.sh
 # (all its cases, or those named) LANTERN_STRESS_RUNS times (10), then per
-# case the runs passed and the spread of its figures. A failed run's output
-# is kept in the work folder, which is named at the end.
+# case the runs passed and the spread of its figures. Each run's output is
+# kept in the work folder, which is named at the end, and its recordings in
+# the folder its output names last.
 #   usage: bash scripts/stress-pulse.sh [BUILD_DIR] [CASE...]
 #   LANTERN_STRESS_IDLE=1 runs without the busy loops.
 set -uo pipefail
@@ -18,7 +19,7 @@ trap 'sync_busy_stop' EXIT
 [ -n "${LANTERN_STRESS_IDLE:-}" ] || sync_busy_start
 
 for run in $(seq "$runs"); do
-  bash "$root/tests/scripts/pulse_device.sh" "$build" "$@" >"$work/run-$run.txt" 2>&1
+  PULSE_DEVICE_KEEP=1 bash "$root/tests/scripts/pulse_device.sh" "$build" "$@" >"$work/run-$run.txt" 2>&1
   echo "run $run: $(grep -E '^(ok|FAIL) \(' "$work/run-$run.txt" | tr '\n' ' ')"
 done
 sync_busy_stop
