@@ -412,6 +412,7 @@ void Assemble(Session* session) {
       for (int64_t i = std::max<int64_t>(0, -at); i < size; ++i) recording->mono[at + i] += segment.mono[i];
       end = at + size;
       if (c != 0) continue;
+      recording->segmentNanos.push_back(static_cast<int64_t>(reference + at * 1e9 / rate));
       for (const AudioTiming& t : segment.timing) {
         recording->audioTiming.push_back({t.nanos, t.latencyMicros, at + t.framesRead});
       }

@@ -54,6 +54,9 @@ struct Recording {
   std::vector<ScreenEvent> patches;  // marker-patch changes
   std::vector<Marker> markers;
   int64_t startNanos = 0;            // the recording's first read
+  // When each stretch of the first monitor without a hole began to sound
+  // (a sink back from suspension, a new server's sink rendering at last).
+  std::vector<int64_t> segmentNanos;
   int64_t grabs = 0;                 // screen reads made
   int64_t overflows = 0;             // recorded frames the server dropped
   int64_t markerUnderruns = 0;       // times the marker stream ran dry
