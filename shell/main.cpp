@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
   const char* positionCode = std::getenv("LANTERN_POSITION_CODE");
   g_drawPositionCode = positionCode != nullptr && positionCode[0] != '\0' && positionCode[0] != '0';
   ChangeToDataDirectory();
+  // The sound device opens now, paused, so that what it takes to start (a
+  // sound server may hold a new stream for up to two seconds before it
+  // plays it) passes while the window opens and the scenes load.
+  InitMusicOutput(kMusicSampleRate);
   const int exitCode = RunDemo();
   StopThreads();
   return exitCode;

@@ -381,6 +381,11 @@ bool Analyse(const Recording& recording, const Reference& reference, double song
     const double event = static_cast<double>(window.eventNanos);
     const int64_t eventFrame = std::llround((event - recordOrigin.Near(event)) * rate / 1e9);
     report->eventRecordedSeconds = (recordedNanos(0.0) - event) / 1e9;
+    for (int64_t nanos : recording.segmentNanos) {
+      if (nanos < event) continue;
+      report->eventSinkSeconds = (nanos - event) / 1e9;
+      break;
+    }
     windowEnd = eventFrame + static_cast<int64_t>(window.seconds * rate);
     windowStart = windowEnd + 1;
     const int64_t slice = rate / 1000;
@@ -516,6 +521,7 @@ bool Analyse(const Recording& recording, const Reference& reference, double song
     double heardAt = 0.0;
     if (!heardNanos(start->second, &heardAt)) continue;
     report->offsets.push_back((code.nanos - heardAt) / 1e6 - bias);
+    report->offsetNanos.push_back(code.nanos);
     if (report->windowed && code.nanos >= windowStartNanos && windowStart <= windowEnd &&
         code.nanos <= window.eventNanos + window.seconds * 1e9) {
       windowOffsets.push_back(report->offsets.back());
@@ -565,7 +571,8 @@ std::string FormatKeys(const Report& r) {
       << "\nbias_p10_ms=" << r.bias.low << "\nbias_p90_ms=" << r.bias.high << "\nmarkers=" << r.bias.count
       << "\nmarker_floor_db=" << r.markerFloorDb << '\n';
   if (r.windowed) {
-    out << "event_recorded_s=" << r.eventRecordedSeconds << "\nevent_heard_s=" << r.eventHeardSeconds << "\nwindow_offset_median_ms=" << r.windowOffset.median
+    out << "event_recorded_s=" << r.eventRecordedSeconds << "\nevent_sink_s=" << r.eventSinkSeconds
+        << "\nevent_heard_s=" << r.eventHeardSeconds << "\nwindow_offset_median_ms=" << r.windowOffset.median
         << "\nwindow_offset_p10_ms=" << r.windowOffset.low << "\nwindow_offset_p90_ms=" << r.windowOffset.high
         << "\nwindow_rows=" << r.windowOffset.count << "\nwindow_gaps=" << r.windowGaps
         << "\nwindow_longest_gap_ms=" << r.windowLongestGapMs << "\nwindow_inserted_ms=" << r.windowInsertedMs

@@ -40,6 +40,7 @@ struct Report {
   // chain's bias taken off.
   Spread offset;
   std::vector<double> offsets;
+  std::vector<int64_t> offsetNanos;  // when each was seen
   // The chain: how much later the recorder dates a picture than a sound
   // that happened at the same moment, ms (taken off the offsets).
   Spread bias;
@@ -66,6 +67,7 @@ struct Report {
   // in it, and the recording is silent).
   bool windowed = false;
   double eventRecordedSeconds = 0.0;  // the recording's first frame, from the event (< 0: before it)
+  double eventSinkSeconds = -1.0;     // the first stretch of sound begun after the event, from it
   double eventHeardSeconds = -1.0;
   Spread windowOffset;
   int windowGaps = 0;

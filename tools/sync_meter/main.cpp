@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
   std::fputs(syncmeter::FormatReport(report).c_str(), stdout);
   std::ofstream keys(out + "/report.txt");
   keys << syncmeter::FormatKeys(report);
-  std::ofstream offsets(out + "/offsets.txt");
-  for (double offset : report.offsets) offsets << offset << '\n';
+  std::ofstream offsets(out + "/offsets.txt");  // when seen (the meter's clock, ns) and the offset, ms
+  for (size_t i = 0; i < report.offsets.size(); ++i) offsets << report.offsetNanos[i] << ' ' << report.offsets[i] << '\n';
   return 0;
 }

@@ -66,16 +66,19 @@ double SegmentOrigin(const Segment& segment, int rate, size_t last) {
 struct Session;
 
 // One monitor: a new segment opens with each new stream (the server came
-// back) and when a read comes over 100 ms after the last one with the
-// monitor's clock 20 ms or more past what was read (a suspended sink,
-// frames the server dropped).
+// back) and when a read comes over 100 ms after the last one (a suspended
+// sink, a stalled server, or only a busy machine: the segments' clocks
+// tell, when they are laid out).
 struct Capture {
   Session* session = nullptr;
   std::string source;
   pa_stream* stream = nullptr;
   std::vector<Segment> segments;
-  bool fresh = true;    // the next read starts a segment
-  int64_t lastRead = 0;  // when the last read came
+  bool fresh = true;          // the next read starts a segment
+  int64_t lastRead = 0;       // when the last read came
+  int64_t lastAsked = 0;      // when a timing report was last asked for
+  int64_t streamFrames = 0;   // frames read from this stream
+  int64_t segmentFrame = 0;   // the stream's frame that begins the last segment
   std::vector<float> incoming;
 };
 
@@ -96,7 +99,29 @@ struct Session {
   // readings are recorded from this index of recording->markerTiming on.
   int64_t epochFrame = 0;
   size_t epochReading = 0;
+  int64_t markerAsked = 0;  // when the marker stream's timing was last asked for
 };
+
+// A server's timing report is stamped with the wall clock: the same moment
+// on CLOCK_MONOTONIC.
+int64_t MonotonicOf(const timeval& stamp) {
+  timespec real;
+  clock_gettime(CLOCK_REALTIME, &real);
+  const int64_t now = Now();
+  const int64_t realNanos = static_cast<int64_t>(real.tv_sec) * 1000000000 + real.tv_nsec;
+  return static_cast<int64_t>(stamp.tv_sec) * 1000000000 + static_cast<int64_t>(stamp.tv_usec) * 1000 -
+         (realNanos - now);
+}
+
+// Asks for a timing report at most every 50 ms (the automatic ones thin
+// out to one every 1.5 s).
+void AskTiming(pa_stream* stream, int64_t* asked) {
+  const int64_t now = Now();
+  if (now - *asked < 50000000) return;
+  *asked = now;
+  pa_operation* operation = pa_stream_update_timing_info(stream, nullptr, nullptr);
+  if (operation != nullptr) pa_operation_unref(operation);
+}
 
 // ---- Sound -------------------------------------------------------------
 
@@ -115,7 +140,6 @@ void CaptureState(pa_stream*, void* data) {
 void RecordRead(pa_stream* stream, size_t, void* data) {
   Capture* capture = static_cast<Capture*>(data);
   Session* session = capture->session;
-  const int rate = session->options->rate;
   std::vector<float>& incoming = capture->incoming;
   incoming.clear();
   for (;;) {
@@ -131,31 +155,41 @@ void RecordRead(pa_stream* stream, size_t, void* data) {
     }
     pa_stream_drop(stream);
   }
-  pa_usec_t latency = 0;
-  int negative = 0;
-  const int64_t asked = Now();
-  const bool timed = pa_stream_get_latency(stream, &latency, &negative) == 0;
   const int64_t now = Now();
-  // A reading the scheduler cut in two dates nothing.
-  const bool steady = timed && now - asked < 1000000;
-  const int64_t latencyMicros = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
-
   std::lock_guard<std::mutex> lock(session->mutex);
   if (session->recording->startNanos == 0) session->recording->startNanos = now;
-  bool open = capture->fresh || capture->segments.empty();
-  if (!open && steady && capture->segments.back().timing.size() >= 5) {
-    const Segment& last = capture->segments.back();
-    const double origin = static_cast<double>(now) - latencyMicros * 1e3 -
-                          static_cast<double>(last.mono.size() + incoming.size()) * 1e9 / rate;
-    const double jump = origin - SegmentOrigin(last, rate, 25);
-    open = jump > 20e6 && now - capture->lastRead > 100000000;
+  if (capture->fresh || capture->segments.empty() || now - capture->lastRead > 100000000) {
+    capture->segments.emplace_back();
+    capture->segmentFrame = capture->streamFrames;
   }
-  if (open) capture->segments.emplace_back();
   capture->fresh = false;
   capture->lastRead = now;
   Segment& segment = capture->segments.back();
   segment.mono.insert(segment.mono.end(), incoming.begin(), incoming.end());
-  if (steady) segment.timing.push_back({now, latencyMicros, static_cast<int64_t>(segment.mono.size())});
+  capture->streamFrames += static_cast<int64_t>(incoming.size());
+  AskTiming(stream, &capture->lastAsked);
+}
+
+// A timing report of a monitor's stream: at its stamp, the server had
+// written write_index into the stream, the source held source_usec more,
+// and the sink had rendered sink_usec ahead of what it played (a monitor
+// gets the sink's sound as it is rendered). Dated by the server's own
+// report rather than interpolated, so that a sink that changes its latency
+// (a stream moved, a new server) does not bend the dating while the
+// client's estimate catches up. A suspended stream's report dates nothing.
+void MonitorReport(pa_stream* stream, void* data) {
+  Capture* capture = static_cast<Capture*>(data);
+  Session* session = capture->session;
+  const pa_timing_info* info = pa_stream_get_timing_info(stream);
+  if (info == nullptr || info->write_index_corrupt || info->write_index < 0 || pa_stream_is_suspended(stream) == 1) {
+    return;
+  }
+  const int64_t written = info->write_index / static_cast<int64_t>(2 * sizeof(float));
+  const int64_t latency = static_cast<int64_t>(info->source_usec) - static_cast<int64_t>(info->sink_usec);
+  std::lock_guard<std::mutex> lock(session->mutex);
+  // Before this stream's first read its segment is not open yet.
+  if (capture->fresh || capture->segments.empty() || written < capture->segmentFrame) return;
+  capture->segments.back().timing.push_back({MonotonicOf(info->timestamp), latency, written - capture->segmentFrame});
 }
 
 void RecordOverflow(pa_stream*, void* data) {
@@ -194,12 +228,23 @@ void MarkerWrite(pa_stream* stream, size_t bytes, void* data) {
   }
   pa_stream_write(stream, buffer, frames * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
   session->markerFrames += static_cast<int64_t>(frames);
-  pa_usec_t played = 0;
-  if (pa_stream_get_time(stream, &played) == 0 && played > 0) {
-    std::lock_guard<std::mutex> lock(session->mutex);
-    session->recording->markerTiming.push_back(
-        {Now(), static_cast<int64_t>(played) + session->epochFrame * 1000000 / rate});
+  AskTiming(stream, &session->markerAsked);
+}
+
+// A timing report of the marker stream: at its stamp, the sink was playing
+// what lies sink_usec before read_index.
+void MarkerReport(pa_stream* stream, void* data) {
+  Session* session = static_cast<Session*>(data);
+  const pa_timing_info* info = pa_stream_get_timing_info(stream);
+  if (info == nullptr || info->read_index_corrupt || info->read_index < 0 || pa_stream_is_suspended(stream) == 1) {
+    return;
   }
+  const int64_t played = static_cast<int64_t>(pa_bytes_to_usec(info->read_index, pa_stream_get_sample_spec(stream))) -
+                         static_cast<int64_t>(info->sink_usec);
+  if (played <= 0) return;
+  std::lock_guard<std::mutex> lock(session->mutex);
+  session->recording->markerTiming.push_back(
+      {MonotonicOf(info->timestamp), played + session->epochFrame * 1000000 / session->options->rate});
 }
 
 // Waits, with the loop locked, until ready() or failed() or the deadline
@@ -243,15 +288,20 @@ bool StartSound(Session* session, int64_t deadline, std::string* why) {
   }
   const uint32_t rate = static_cast<uint32_t>(options.rate);
   const pa_stream_flags_t flags = static_cast<pa_stream_flags_t>(
-      PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
 
   bool ok = true;
   const pa_sample_spec stereo = {PA_SAMPLE_FLOAT32NE, rate, 2};
   for (Capture& capture : session->captures) {
-    capture.fresh = true;
+    {
+      std::lock_guard<std::mutex> lock(session->mutex);
+      capture.fresh = true;
+      capture.streamFrames = 0;
+    }
     capture.stream = pa_stream_new(session->context, "sync meter: monitor", &stereo, nullptr);
     pa_stream_set_state_callback(capture.stream, CaptureState, &capture);
     pa_stream_set_read_callback(capture.stream, RecordRead, &capture);
+    pa_stream_set_latency_update_callback(capture.stream, MonitorReport, &capture);
     pa_stream_set_overflow_callback(capture.stream, RecordOverflow, &capture);
     pa_buffer_attr recordAttr;
     recordAttr.maxlength = rate * 2 * sizeof(float) * 4;  // 4 s before anything is dropped
@@ -271,13 +321,17 @@ bool StartSound(Session* session, int64_t deadline, std::string* why) {
     session->marker = pa_stream_new(session->context, "sync meter: markers", &mono, nullptr);
     pa_stream_set_state_callback(session->marker, StreamState, session);
     pa_stream_set_write_callback(session->marker, MarkerWrite, session);
+    pa_stream_set_latency_update_callback(session->marker, MarkerReport, session);
     pa_stream_set_underflow_callback(session->marker, MarkerUnderflow, session);
     pa_buffer_attr markerAttr;
     markerAttr.maxlength = markerAttr.prebuf = markerAttr.fragsize = static_cast<uint32_t>(-1);
-    // Deep enough not to run dry on a busy machine; its depth does not
-    // matter, since each burst is dated by the server's own report.
-    markerAttr.tlength = rate * sizeof(float) * 100 / 1000;
-    markerAttr.minreq = rate * sizeof(float) * 10 / 1000;
+    // Deep enough not to run dry on a machine loaded well past its cores
+    // (100 ms ran dry up to a dozen times a run at a load of 15 to 20, and
+    // each underrun moves the stream's clock); its depth does not matter,
+    // since each burst is dated by the server's own report, and it asks the
+    // sink for less than the show's stream does.
+    markerAttr.tlength = rate * sizeof(float) * 400 / 1000;
+    markerAttr.minreq = rate * sizeof(float) * 20 / 1000;
     ok = pa_stream_connect_playback(session->marker, options.sink.empty() ? nullptr : options.sink.c_str(),
                                     &markerAttr, flags, nullptr, nullptr) == 0 &&
          StreamReady(session, session->marker, deadline);
@@ -297,6 +351,7 @@ void StopSound(Session* session) {
     pa_stream_set_state_callback(*stream, nullptr, nullptr);
     pa_stream_set_read_callback(*stream, nullptr, nullptr);
     pa_stream_set_write_callback(*stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(*stream, nullptr, nullptr);
     pa_stream_disconnect(*stream);
     pa_stream_unref(*stream);
     *stream = nullptr;
@@ -357,6 +412,7 @@ void Assemble(Session* session) {
       for (int64_t i = std::max<int64_t>(0, -at); i < size; ++i) recording->mono[at + i] += segment.mono[i];
       end = at + size;
       if (c != 0) continue;
+      recording->segmentNanos.push_back(static_cast<int64_t>(reference + at * 1e9 / rate));
       for (const AudioTiming& t : segment.timing) {
         recording->audioTiming.push_back({t.nanos, t.latencyMicros, at + t.framesRead});
       }

@@ -64,6 +64,8 @@ bool WriteRecording(const Recording& r, const std::string& dir, std::string* why
   auto event = [](std::ostream& o, const ScreenEvent& e) { o << e.nanos << ',' << e.order << ',' << e.row; };
   ok = ok && WriteCsv(dir + "/codes.csv", "nanos,order,row", r.codes, event);
   ok = ok && WriteCsv(dir + "/patches.csv", "nanos,colour,unused", r.patches, event);
+  ok = ok && WriteCsv(dir + "/segments.csv", "nanos", r.segmentNanos,
+                      [](std::ostream& o, int64_t nanos) { o << nanos; });
   ok = ok && WriteCsv(dir + "/markers.csv", "index,first_frame,patch,flip_nanos", r.markers,
                       [](std::ostream& o, const Marker& m) {
                         o << m.index << ',' << m.firstFrame << ',' << m.patch << ',' << m.flipNanos;
@@ -105,6 +107,9 @@ bool ReadRecording(const std::string& dir, Recording* r, std::string* why) {
       ReadCsv(dir + "/markers.csv", &r->markers, [](std::istream& in, Marker* m) {
         return static_cast<bool>(in >> m->index >> m->firstFrame >> m->patch >> m->flipNanos);
       });
+  // Recordings made before the segments were written have none.
+  ReadCsv(dir + "/segments.csv", &r->segmentNanos,
+          [](std::istream& in, int64_t* nanos) { return static_cast<bool>(in >> *nanos); });
   if (!ok) *why = "cannot read a recording from " + dir;
   return ok;
 }

@@ -10,17 +10,18 @@
 
 namespace syncmeter {
 
-// One read of the recorded stream: when it was taken, the latency the
-// server reported for it (microseconds, the age of the newest frame read)
-// and how many frames had been read by then.
+// A timing report of the recorded stream: the moment it stands for, how far
+// the sound being heard then lay past the last frame written into the
+// stream (microseconds; below 0 for a monitor whose sink renders ahead) and
+// how many frames had been written by then.
 struct AudioTiming {
   int64_t nanos;
   int64_t latencyMicros;
   int64_t framesRead;
 };
 
-// One reading of the marker stream's playback clock: when it was taken and
-// the stream time the server reported as playing (microseconds).
+// A timing report of the marker stream: the moment it stands for and the
+// stream time the sink was playing then (microseconds).
 struct MarkerTiming {
   int64_t nanos;
   int64_t playedMicros;
@@ -53,6 +54,9 @@ struct Recording {
   std::vector<ScreenEvent> patches;  // marker-patch changes
   std::vector<Marker> markers;
   int64_t startNanos = 0;            // the recording's first read
+  // When each stretch of the first monitor without a hole began to sound
+  // (a sink back from suspension, a new server's sink rendering at last).
+  std::vector<int64_t> segmentNanos;
   int64_t grabs = 0;                 // screen reads made
   int64_t overflows = 0;             // recorded frames the server dropped
   int64_t markerUnderruns = 0;       // times the marker stream ran dry
