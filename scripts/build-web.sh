@@ -64,6 +64,7 @@ cp "$LANTERN_ROOT/platform/web/page.html" "$site.new/index.html"
 cp "$LANTERN_ROOT/platform/web/page.js" "$site.new/page.js"
 cp "$LANTERN_ROOT/platform/web/page.css" "$site.new/page.css"
 cp "$out/wasm/lantern.js" "$out/wasm/lantern.wasm" "$site.new/"
+cp "$LANTERN_ROOT/platform/web/audio_state.js" "$site.new/audio_state.js"
 (
   cd "$LANTERN_ROOT/build/data"
   find . -maxdepth 1 -type f ! -name '.*' -printf '%f\n' | LC_ALL=C sort >"$site.new/data/files.txt"

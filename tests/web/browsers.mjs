@@ -12,7 +12,9 @@
 // awaited, the result comes back as JSON), waitFor(fn, arg, ms), sleep(ms),
 // click(selector), press(key) (a key's press and release), canvasPng(),
 // messages (console messages and uncaught errors as {type, text}; null
-// where the driver cannot see the console), close().
+// where the driver cannot see the console), hide() (another tab in front,
+// or in WebKit the window taken off the screen; resolves to a function
+// that shows the page again), close().
 import { execFileSync, spawn } from "node:child_process";
 import { createRequire } from "node:module";
 import { appendFileSync } from "node:fs";
@@ -115,6 +117,14 @@ async function puppeteerPage(browser, url) {
     press: (key) => page.keyboard.press(key),
     canvasPng: async () => Buffer.from(await (await page.$("#canvas")).screenshot({ type: "png" })),
     close: () => page.close(),
+    hide: async () => {
+      const other = await browser.newPage();
+      await other.bringToFront();
+      return async () => {
+        await other.close();
+        await page.bringToFront();
+      };
+    },
   };
   return self;
 }
@@ -247,6 +257,17 @@ async function launchWebKit(sound) {
             input: png,
             maxBuffer: 1 << 25,
           });
+        },
+        // MiniBrowser opens another tab or window without hiding this one
+        // (on an X server with no window manager nothing covers it): its
+        // window is taken off the screen instead, as minimising does.
+        hide: async () => {
+          const title = await evaluate(() => document.title);
+          const id = execFileSync("xdotool", ["search", "--name", title]).toString().trim().split("\n")[0];
+          execFileSync("xdotool", ["windowunmap", "--sync", id]);
+          return async () => {
+            execFileSync("xdotool", ["windowmap", "--sync", id]);
+          };
         },
         close: async () => {
           // The session keeps one window: a blank page ends the show's.
