@@ -10,7 +10,7 @@ import path from "node:path";
 import { after, before, test } from "node:test";
 
 import { launch } from "./browsers.mjs";
-import { buildDir, lantern, serve, site, songRow } from "./support.mjs";
+import { buildDir, lantern, listen, serve, site, songRow } from "./support.mjs";
 
 const engine = process.env.LANTERN_WEB_ENGINE || "chromium";
 
@@ -126,9 +126,13 @@ function record() {
   let origin = Infinity;
   let began;
   const beginning = new Promise((resolve) => (began = resolve));
+  let sounding = 0;
   recorder.stdout.on("data", (data) => {
     parts.push(data);
     bytes += data.length;
+    for (let i = 0; i + 1 < data.length; i += 2 * (RATE / 100)) {
+      if (Math.abs(data.readInt16LE(i)) > 0) sounding += 10;
+    }
     origin = Math.min(origin, Date.now() - (bytes / 2 / RATE) * 1000);
     began();
   });
@@ -136,6 +140,7 @@ function record() {
   const sampleAt = (ms) => Math.round(((ms - origin) * RATE) / 1000);
   return {
     sampleAt,
+    soundingMs: () => sounding,
     started: () => Promise.race([beginning, exited.then(() => assert.fail("parec ended before recording anything"))]),
     stop: async (untilMs = 0) => {
       for (let waited = 0; bytes / 2 < sampleAt(untilMs) && waited < 10000; waited += 50) await new Promise((resolve) => setTimeout(resolve, 50));
@@ -213,33 +218,55 @@ async function lastFrame(page, afterMs = 0) {
   return page.evaluate(() => window.framesSeen[window.framesSeen.length - 1]);
 }
 
-// How far the picture of a frame stands ahead of the music heard as it was
-// drawn (s): its position is taken ahead by what a frame takes to reach
-// the screen. Every half second from 1.5 s before the frame to 1.5 s after
-// it that is found in the song says where the music stood at the frame,
-// the silences between the two left out (the song does not move on while
-// the output is silent); the median of them holds.
-function pictureAhead(song, samples, recording, frame) {
-  const at = recording.sampleAt(frame.now);
-  const expected = songSeconds(frame.position);
-  const heard = [];
-  for (let start = at - (3 * RATE) / 2; start <= at + RATE; start += RATE / 4) {
-    if (start < 0 || start + RATE / 2 > samples.length) continue;
-    const found = song.find(samples.subarray(start, start + RATE / 2), expected + (start - at) / RATE - SEARCH, expected + (start - at) / RATE + SEARCH);
-    if (found.level < FOUND) continue;
-    const [from, to] = start < at ? [start, at] : [at, start];
-    const sounding = to - from - (silences(samples, from, to).reduce((sum, gap) => sum + gap[1], 0) * RATE) / 1000;
-    heard.push(found.seconds + (Math.sign(at - start) * sounding) / RATE);
+// The recording with its silences left out: the song does not move on
+// while a browser's output goes without sound. at(i) is where recorded
+// sample i lies in it (to 10 ms).
+function sounding(samples) {
+  const block = RATE / 100;
+  const kept = new Float32Array(samples.length);
+  const starts = new Int32Array(Math.ceil(samples.length / block) + 1);
+  let length = 0;
+  for (let b = 0; b * block < samples.length; ++b) {
+    starts[b] = length;
+    const from = b * block;
+    const to = Math.min(samples.length, from + block);
+    if (rms(samples, from, to) < GAP_RMS) continue;
+    kept.set(samples.subarray(from, to), length);
+    length += to - from;
   }
-  assert.ok(heard.length >= 2, `the music heard around ${frame.position.join(":")} is not the song (${heard.length} stretches found)`);
-  heard.sort((x, y) => x - y);
-  return expected - heard[heard.length >> 1];
+  starts[starts.length - 1] = length;
+  return { samples: kept.subarray(0, length), at: (i) => starts[Math.max(0, Math.min(starts.length - 1, Math.floor(i / block)))] };
 }
 
-// The silence the page itself put into the music (its schedule ran dry),
-// ms, since its time `sinceMs`.
-const pageGaps = (page, sinceMs) =>
-  page.evaluate((since) => Module.lanternAudio.gaps.filter((gap) => gap[0] >= since).map((gap) => Math.round(gap[1] / 44.1)), sinceMs);
+// How far the picture of a frame stands ahead of the music heard as it was
+// drawn (s): its position is taken ahead by what a frame takes to reach
+// the screen. Every half second of the sounding recording from 1.5 s
+// before the frame to 1 s after it that is found in the song says where
+// the music stood at the frame (only those before it where the music then
+// stopped); the median of them holds.
+function pictureAhead(song, heard, recording, frame, { stopped = false } = {}) {
+  const at = heard.at(recording.sampleAt(frame.now));
+  const expected = songSeconds(frame.position);
+  const found = [];
+  for (let start = at - (3 * RATE) / 2; start <= (stopped ? at - RATE / 2 : at + RATE); start += RATE / 4) {
+    if (start < 0 || start + RATE / 2 > heard.samples.length) continue;
+    const there = expected + (start - at) / RATE;
+    const match = song.find(heard.samples.subarray(start, start + RATE / 2), there - SEARCH, there + SEARCH);
+    if (match.level >= FOUND) found.push(match.seconds + (at - start) / RATE);
+  }
+  assert.ok(found.length >= 2, `the music heard around ${frame.position.join(":")} is not the song (${found.length} stretches found)`);
+  found.sort((x, y) => x - y);
+  return expected - found[found.length >> 1];
+}
+
+// The silences the page itself put into the music (its schedule ran dry)
+// between two times of its clock: [when (s after the first), how long (ms)].
+const pageGaps = (page, sinceMs, untilMs) =>
+  page.evaluate(
+    ([since, until]) =>
+      Module.lanternAudio.gaps.filter((gap) => gap[0] >= since && gap[0] <= until).map((gap) => [((gap[0] - since) / 1000).toFixed(2), Math.round(gap[1] / 44.1)]),
+    [sinceMs, untilMs]
+  );
 
 let browser;
 let server;
@@ -267,7 +294,8 @@ async function startShow() {
   const recording = record();
   await recording.started();
   // The music has reached the sound server and settled.
-  await page.sleep(2500);
+  for (let waited = 0; recording.soundingMs() < 2500 && waited < 30000; waited += 100) await page.sleep(100);
+  assert.ok(recording.soundingMs() >= 2500, "the music is not heard at the sound server");
   return { page, recording };
 }
 
@@ -324,8 +352,9 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
     const stopped = placeIn(song, samples, stoppedAt - RATE, songSeconds(earlier.position) + (stoppedAt - RATE - recording.sampleAt(earlier.now)) / RATE);
     const first = song.find(samples.subarray(backAt, backAt + RATE / 4), stopped.seconds + 0.9, stopped.seconds + 1.3);
     // The picture stands as far from the music as it did earlier.
-    const aheadBefore = pictureAhead(song, samples, recording, earlier);
-    const aheadAfter = pictureAhead(song, samples, recording, resumed);
+    const heard = sounding(samples);
+    const aheadBefore = pictureAhead(song, heard, recording, earlier, { stopped: true });
+    const aheadAfter = pictureAhead(song, heard, recording, resumed);
     t.diagnostic(
       `${engine}: the music came back ${((backAt - recording.sampleAt(tappedAt)) / RATE).toFixed(2)} s after the tap; its first quarter second against where it stopped: ${first.level.toFixed(2)}; ` +
         `the picture ahead of the music by ${aheadBefore.toFixed(2)} s before the suspension, ${aheadAfter.toFixed(2)} s after`
@@ -333,6 +362,14 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
     assert.ok(first.level < FOUND, `the music came back with what was scheduled before the suspension (${first.level.toFixed(2)})`);
     assert.ok(Math.abs(aheadAfter - aheadBefore) <= PICTURE_TOLERANCE,
       `the picture stood ${aheadBefore.toFixed(2)} s ahead of the music before the suspension, ${aheadAfter.toFixed(2)} s after`);
+
+    // A browser that lets the page resume the context: the page does, with
+    // no gesture, and the music is heard again.
+    await page.evaluate(() => Module.lanternAudioContext.suspend());
+    await page.waitFor(() => Module.lanternAudioContext.state === "running", null, 10000);
+    await page.sleep(1500);
+    const again = await listen(1000);
+    assert.ok(again.rms > 10 * GAP_RMS, `the music is not heard after the page resumed the context (${again.rms.toFixed(4)} RMS)`);
     assert.deepEqual(await page.evaluate(() => window.lantern.errors), []);
   } finally {
     if (samples === null) await recording.stop();
@@ -357,9 +394,9 @@ test("the page hidden for 10 s behind another tab: the music plays on without a 
       }, 14);
     });
     const earlier = await lastFrame(page);
-    const hiddenAt = Date.now();
+    const hidingAt = Date.now();
     const showAgain = await page.hide();
-    await page.sleep(Math.max(0, hiddenAt + 10000 - Date.now()));
+    await page.sleep(10000);
     await showAgain();
     const shownAt = Date.now();
     const again = await lastFrame(page, shownAt);
@@ -373,19 +410,20 @@ test("the page hidden for 10 s behind another tab: the music plays on without a 
     const visible = seen.changes.find((change) => !change[0] && hidden && change[1] > hidden[1]);
     assert.ok(hidden && visible && visible[1] - hidden[1] > 9000, `${engine} did not hide the page for 10 s: ${JSON.stringify(seen.changes)}`);
     const timerGaps = seen.timerGaps.slice().sort((a, b) => b - a);
-    const quiet = silences(samples, recording.sampleAt(hiddenAt), recording.sampleAt(shownAt));
+    const quiet = silences(samples, recording.sampleAt(hidingAt), recording.sampleAt(shownAt));
     const silent = quiet.reduce((sum, gap) => sum + gap[1], 0);
     t.diagnostic(
       `${engine}, hidden ${((visible[1] - hidden[1]) / 1000).toFixed(1)} s: ${timerGaps.length} timer calls, the longest gaps ${timerGaps.slice(0, 3).join(", ")} ms; ` +
         `${quiet.length} silences at the sound server, ${Math.round(silent)} ms in all, the longest ${Math.max(0, ...quiet.map((gap) => gap[1]))} ms`
     );
     // The music was heard, and the page kept it scheduled throughout.
-    const hiddenMs = shownAt - hiddenAt;
+    const hiddenMs = shownAt - hidingAt;
     assert.ok(silent < (1 - HEARD_SHARE) * hiddenMs, `the music was silent for ${Math.round(silent)} ms of the ${hiddenMs} ms hidden`);
-    assert.deepEqual(await pageGaps(page, earlier.ms), [], "the page's schedule ran dry (ms of silence)");
+    assert.deepEqual(await pageGaps(page, earlier.ms, visible[1]), [], "the page's schedule ran dry while hidden ([s after hiding, ms of silence])");
     // Shown again, and while the deep schedule drains, the picture stands
     // as far from the music as it did earlier.
-    const aheads = [earlier, again, later].map((frame) => pictureAhead(song, samples, recording, frame));
+    const heard = sounding(samples);
+    const aheads = [earlier, again, later].map((frame) => pictureAhead(song, heard, recording, frame));
     t.diagnostic(`the picture ahead of the music by ${aheads.map((ahead) => ahead.toFixed(2)).join(", ")} s: before hiding, shown again, 2 s later`);
     for (const ahead of aheads.slice(1)) {
       assert.ok(Math.abs(ahead - aheads[0]) <= PICTURE_TOLERANCE,
