@@ -64,8 +64,10 @@ function chromiumOptions(sound, extraArgs, window) {
     executablePath: "/usr/bin/chromium",
     headless: !window,
     defaultViewport: VIEWPORT,
-    // puppeteer mutes a headless browser; the checks listen to it.
-    ignoreDefaultArgs: ["--mute-audio"],
+    // puppeteer mutes a headless browser and keeps a hidden page's timers
+    // and process as if it were shown; the checks listen to it, and hide
+    // pages as a viewer does.
+    ignoreDefaultArgs: ["--mute-audio", "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows", "--disable-renderer-backgrounding"],
     args: [
       "--no-sandbox",
       "--use-angle=swiftshader",
