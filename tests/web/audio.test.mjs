@@ -6,6 +6,7 @@
 // that something sounds.
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
+import { mkdirSync, writeFileSync } from "node:fs";
 import path from "node:path";
 import { after, before, test } from "node:test";
 
@@ -30,6 +31,10 @@ const SEARCH = 4;
 // to 0.8 for a stretch with a short gap in it, 0.6 to 0.75 at the same beat
 // of another bar.
 const FOUND = 0.85;
+// The same for a fifth of a second, which is found more often between the
+// breaks of a starved output. Measured: 0.95 to 1.0 where the music is
+// whole, mostly under 0.8 across a break.
+const CLEAR = 0.9;
 // How far the picture may move from where it should stand (s): a row is
 // 0.12 s, and the program takes the position ahead by up to 0.16 s as its
 // frames take longer.
@@ -218,45 +223,38 @@ async function lastFrame(page, afterMs = 0) {
   return page.evaluate(() => window.framesSeen[window.framesSeen.length - 1]);
 }
 
-// The recording with its silences left out: the song does not move on
-// while a browser's output goes without sound. at(i) is where recorded
-// sample i lies in it (to 10 ms).
-function sounding(samples) {
-  const block = RATE / 100;
-  const kept = new Float32Array(samples.length);
-  const starts = new Int32Array(Math.ceil(samples.length / block) + 1);
-  let length = 0;
-  for (let b = 0; b * block < samples.length; ++b) {
-    starts[b] = length;
-    const from = b * block;
-    const to = Math.min(samples.length, from + block);
-    if (rms(samples, from, to) < GAP_RMS) continue;
-    kept.set(samples.subarray(from, to), length);
-    length += to - from;
-  }
-  starts[starts.length - 1] = length;
-  return { samples: kept.subarray(0, length), at: (i) => starts[Math.max(0, Math.min(starts.length - 1, Math.floor(i / block)))] };
-}
-
 // How far the picture of a frame stands ahead of the music heard as it was
 // drawn (s): its position is taken ahead by what a frame takes to reach
-// the screen. Every half second of the sounding recording from 1.5 s
-// before the frame to 1 s after it that is found in the song says where
-// the music stood at the frame (only those before it where the music then
-// stopped); the median of them holds.
-function pictureAhead(song, heard, recording, frame, { stopped = false } = {}) {
-  const at = heard.at(recording.sampleAt(frame.now));
+// the screen. A browser starved on a loaded machine breaks its output up
+// (silences, and stretches heard twice), so the music at the frame is
+// read from the three stretches of a fifth of a second nearest to it that
+// are found in the song (only those before it where the music then
+// stopped), each moved to the frame by the time between them.
+function pictureAhead(song, samples, recording, frame, { stopped = false } = {}) {
+  const at = recording.sampleAt(frame.now);
   const expected = songSeconds(frame.position);
+  const length = RATE / 5;
   const found = [];
-  for (let start = at - (3 * RATE) / 2; start <= (stopped ? at - RATE / 2 : at + RATE); start += RATE / 4) {
-    if (start < 0 || start + RATE / 2 > heard.samples.length) continue;
+  for (let start = at - RATE; start <= (stopped ? at - length : at + RATE); start += RATE / 10) {
+    if (start < 0 || start + length > samples.length || rms(samples, start, start + length) < 2 * GAP_RMS) continue;
     const there = expected + (start - at) / RATE;
-    const match = song.find(heard.samples.subarray(start, start + RATE / 2), there - SEARCH, there + SEARCH);
-    if (match.level >= FOUND) found.push(match.seconds + (at - start) / RATE);
+    const match = song.find(samples.subarray(start, start + length), there - SEARCH, there + SEARCH);
+    if (match.level >= CLEAR) found.push({ distance: Math.abs(start + length / 2 - at), heard: match.seconds + (at - start) / RATE });
   }
-  assert.ok(found.length >= 2, `the music heard around ${frame.position.join(":")} is not the song (${found.length} stretches found)`);
-  found.sort((x, y) => x - y);
-  return expected - found[found.length >> 1];
+  assert.ok(found.length >= 3, `the music heard around ${frame.position.join(":")} is not the song (${found.length} stretches found)`);
+  const nearest = found.sort((x, y) => x.distance - y.distance).slice(0, 3).map((f) => f.heard).sort((x, y) => x - y);
+  return expected - nearest[1];
+}
+
+// With LANTERN_WEB_RECORDINGS set to a folder, what a check heard (8 kHz
+// mono 16-bit raw) and what it read from the page stay there.
+function keep(name, samples, facts) {
+  const folder = process.env.LANTERN_WEB_RECORDINGS;
+  if (!folder || !samples) return;
+  mkdirSync(folder, { recursive: true });
+  const stamp = `${engine}-${name}-${Date.now()}`;
+  writeFileSync(path.join(folder, `${stamp}.raw`), Buffer.from(Int16Array.from(samples, (v) => Math.round(v * 32767)).buffer));
+  writeFileSync(path.join(folder, `${stamp}.json`), JSON.stringify(facts));
 }
 
 // The silences the page itself put into the music (its schedule ran dry)
@@ -302,16 +300,19 @@ async function startShow() {
 test("the audio context suspended from outside for 5 s: the show goes on on the silent clock, the page asks for a tap, and after it the music is back in step", async (t) => {
   const { page, recording } = await startShow();
   let samples = null;
+  const facts = {};
   try {
     // The browser suspends the context and, as one that wants a gesture
     // first, refuses to resume it until the viewer acts.
     const earlier = await lastFrame(page);
+    facts.earlier = earlier;
     await page.evaluate(() => {
       const context = Module.lanternAudioContext;
       context.resume = () => Promise.reject(new DOMException("wants a gesture", "NotAllowedError"));
       return context.suspend();
     });
     const suspendedAt = Date.now();
+    facts.suspendedAt = suspendedAt;
     await page.waitFor(() => !document.getElementById("audio-paused").hidden, null, 10000);
     assert.match(
       await page.evaluate(() => document.getElementById("audio-paused").textContent),
@@ -325,6 +326,7 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
     // Still suspended after 5 s, the show has gone on in time, drawing.
     await page.sleep(Math.max(0, suspendedAt + 5000 - Date.now()));
     const during = await lastFrame(page, suspendedAt + 3000);
+    facts.during = during;
     assert.equal(await page.evaluate(() => Module.lanternAudioContext.state), "suspended");
     const moved = songSeconds(during.position) - songSeconds(earlier.position);
     assert.ok(Math.abs(moved - (during.ms - earlier.ms) / 1000) <= PICTURE_TOLERANCE,
@@ -332,11 +334,13 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
 
     // The viewer taps the picture, and the browser lets the context run.
     const tappedAt = Date.now();
+    facts.tappedAt = tappedAt;
     await page.evaluate(() => delete Module.lanternAudioContext.resume);
     await page.click("#canvas");
     await page.waitFor(() => Module.lanternAudioContext.state === "running" && document.getElementById("audio-paused").hidden, null, 10000);
     await page.sleep(2000);
     const resumed = await lastFrame(page);
+    facts.resumed = resumed;
     samples = await recording.stop(resumed.now + 2500);
 
     // Silent from half a second into the suspension until the tap.
@@ -352,9 +356,8 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
     const stopped = placeIn(song, samples, stoppedAt - RATE, songSeconds(earlier.position) + (stoppedAt - RATE - recording.sampleAt(earlier.now)) / RATE);
     const first = song.find(samples.subarray(backAt, backAt + RATE / 4), stopped.seconds + 0.9, stopped.seconds + 1.3);
     // The picture stands as far from the music as it did earlier.
-    const heard = sounding(samples);
-    const aheadBefore = pictureAhead(song, heard, recording, earlier, { stopped: true });
-    const aheadAfter = pictureAhead(song, heard, recording, resumed);
+    const aheadBefore = pictureAhead(song, samples, recording, earlier, { stopped: true });
+    const aheadAfter = pictureAhead(song, samples, recording, resumed);
     t.diagnostic(
       `${engine}: the music came back ${((backAt - recording.sampleAt(tappedAt)) / RATE).toFixed(2)} s after the tap; its first quarter second against where it stopped: ${first.level.toFixed(2)}; ` +
         `the picture ahead of the music by ${aheadBefore.toFixed(2)} s before the suspension, ${aheadAfter.toFixed(2)} s after`
@@ -377,11 +380,13 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
     const from = second.sampleAt(suspendedAgainAt);
     const silent = silences(recorded, from, recorded.length).find((gap) => gap[1] >= 100);
     t.diagnostic(`${engine}: suspended again, the page resumed it itself; silent ${silent ? `for ${Math.round(silent[1])} ms` : "for less than 0.1 s"}`);
-    const lastSecond = rms(recorded, second.sampleAt(end - 1000), second.sampleAt(end));
-    assert.ok(lastSecond > 10 * GAP_RMS, `the music is not heard after the page resumed the context (${lastSecond.toFixed(4)} RMS)`);
+    const lastSecond = [second.sampleAt(end - 1000), second.sampleAt(end)];
+    const unheard = silences(recorded, ...lastSecond).reduce((sum, gap) => sum + gap[1], 0);
+    assert.ok(unheard < 1000 * (1 - HEARD_SHARE), `the music is not heard after the page resumed the context (silent ${unheard} ms of the last second)`);
     assert.deepEqual(await page.evaluate(() => window.lantern.errors), []);
   } finally {
-    if (samples === null) await recording.stop();
+    if (samples === null) samples = await recording.stop();
+    keep("suspended", samples, { frames: facts, sampleAt: Object.fromEntries(Object.entries(facts).map(([k, v]) => [k, recording.sampleAt(v.now ?? v)])) });
     await page.close();
   }
 });
@@ -389,6 +394,7 @@ test("the audio context suspended from outside for 5 s: the show goes on on the 
 test("the page hidden for 10 s behind another tab: the music plays on without a gap, and shown again the picture is where the music is", async (t) => {
   const { page, recording } = await startShow();
   let samples = null;
+  const facts = {};
   try {
     // The page notes when it is hidden and shown, and how its timers come
     // meanwhile.
@@ -403,21 +409,27 @@ test("the page hidden for 10 s behind another tab: the music plays on without a 
       }, 14);
     });
     const earlier = await lastFrame(page);
+    facts.earlier = earlier;
     const hidingAt = Date.now();
+    facts.hidingAt = hidingAt;
     const showAgain = await page.hide();
+    await page.waitFor(() => document.hidden, null, 10000);
     await page.sleep(10000);
     await showAgain();
     const shownAt = Date.now();
+    facts.shownAt = shownAt;
     const again = await lastFrame(page, shownAt);
+    facts.again = again;
     // A deep schedule drains for a few seconds after the page is shown.
     await page.sleep(2000);
     const later = await lastFrame(page, again.now + 1500);
+    facts.later = later;
     samples = await recording.stop(later.now + 2500);
 
     const seen = await page.evaluate(() => window.visibilitySeen);
     const hidden = seen.changes.find((change) => change[0]);
     const visible = seen.changes.find((change) => !change[0] && hidden && change[1] > hidden[1]);
-    assert.ok(hidden && visible && visible[1] - hidden[1] > 9000, `${engine} did not hide the page for 10 s: ${JSON.stringify(seen.changes)}`);
+    assert.ok(hidden && visible && visible[1] - hidden[1] > 9500, `${engine} did not hide the page for 10 s: ${JSON.stringify(seen.changes)}`);
     const timerGaps = seen.timerGaps.slice().sort((a, b) => b - a);
     const quiet = silences(samples, recording.sampleAt(hidingAt), recording.sampleAt(shownAt));
     const silent = quiet.reduce((sum, gap) => sum + gap[1], 0);
@@ -431,8 +443,7 @@ test("the page hidden for 10 s behind another tab: the music plays on without a 
     assert.deepEqual(await pageGaps(page, earlier.ms, visible[1]), [], "the page's schedule ran dry while hidden ([s after hiding, ms of silence])");
     // Shown again, and while the deep schedule drains, the picture stands
     // as far from the music as it did earlier.
-    const heard = sounding(samples);
-    const aheads = [earlier, again, later].map((frame) => pictureAhead(song, heard, recording, frame));
+    const aheads = [earlier, again, later].map((frame) => pictureAhead(song, samples, recording, frame));
     t.diagnostic(`the picture ahead of the music by ${aheads.map((ahead) => ahead.toFixed(2)).join(", ")} s: before hiding, shown again, 2 s later`);
     for (const ahead of aheads.slice(1)) {
       assert.ok(Math.abs(ahead - aheads[0]) <= PICTURE_TOLERANCE,
@@ -440,7 +451,8 @@ test("the page hidden for 10 s behind another tab: the music plays on without a 
     }
     assert.deepEqual(await page.evaluate(() => window.lantern.errors), []);
   } finally {
-    if (samples === null) await recording.stop();
+    if (samples === null) samples = await recording.stop();
+    keep("hidden", samples, { frames: facts, sampleAt: Object.fromEntries(Object.entries(facts).map(([k, v]) => [k, recording.sampleAt(v.now ?? v)])) });
     await page.close();
   }
 });

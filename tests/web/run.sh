@@ -26,7 +26,7 @@ esac
 bash "$root/scripts/build-web.sh"
 [ -f "$site/index.html" ] && [ -f "$site/lantern.wasm" ] || { echo "$me: no web folder at $site" >&2; exit 1; }
 [ -x "$build/lantern-capture" ] || { echo "$me: $build/lantern-capture is missing" >&2; exit 1; }
-for tool in "$browser" pulseaudio parec Xvfb; do
+for tool in "$browser" pulseaudio parec Xvfb openmpt123 xdotool; do
   command -v "$tool" >/dev/null || { echo "$me: $tool is not installed (scripts/setup.sh lists it)" >&2; exit 1; }
 done
 
