@@ -1,8 +1,8 @@
 // The audio device in the browser: the page has no audio thread to pull
 // the music, so the main thread renders the stream in chunks and schedules
 // them back to back as Web Audio buffers, a little ahead of the audio
-// clock, and several seconds ahead while the page is hidden (its timers
-// then come about once a second). How far the heard audio trails each
+// clock, and seconds ahead while the page is hidden (its timers then come
+// about once a second, or less often). How far the heard audio trails each
 // hand-over comes from the audio context's own clock (its output
 // timestamp, or its time less its latencies), so the music position
 // follows what is heard. A context that stops running (the browser
@@ -28,6 +28,9 @@ constexpr double kRereadAfterMs = 250.0;
 // A context running again re-joins once its clock has moved, or after this
 // long (ms) even if it has not.
 constexpr double kLongestClockWaitMs = 3000.0;
+// The most a hidden page schedules ahead (s); the music player's position
+// marks reach back further than this.
+constexpr double kLongestHiddenLeadSeconds = 8.0;
 
 float g_chunk[kChunkFrames * 2];
 bool g_open = false;
@@ -43,6 +46,10 @@ double g_backClock = -1.0;
 double g_backSinceMs = -1.0;
 // When music was last handed over (the page's clock, ms).
 double g_lastHandOverMs = 0.0;
+// When the last pump came, and the longest wait between two pumps since the
+// page was hidden (ms; 0 while it is shown).
+double g_lastPumpMs = -1.0;
+double g_longestHiddenWaitMs = 0.0;
 
 }  // namespace
 
@@ -161,12 +168,8 @@ EM_JS(void, WebAudioRejoin, (), {
   if (audio) audio.held = false;
 });
 
-// Seconds of audio to keep scheduled beyond the audio clock: the lead, or,
-// while the page is hidden and its timers come about once a second, the
-// hidden lead.
-EM_JS(double, WebAudioLead, (double lead, double hiddenLead), {
-  return document.hidden ? hiddenLead : lead;
-});
+// 1 while the page is hidden.
+EM_JS(int, WebPageHidden, (), { return document.hidden ? 1 : 0; });
 
 // Seconds of audio scheduled beyond the audio clock.
 EM_JS(double, WebAudioAhead, (), {
@@ -239,6 +242,28 @@ EM_JS(void, WebAudioClose, (), {
   Module.lanternAudio = null;
 });
 
+namespace {
+// Seconds of music to keep scheduled: the lead, or, while the page is
+// hidden, at least the hidden lead and twice the longest wait between its
+// timers' calls so far and a second more. Browsers run a hidden page's
+// timers about once a second, and a loaded machine or a browser that
+// throttles them harder leaves longer waits.
+double ScheduleLead(double now) {
+  if (WebPageHidden() == 0) {
+    g_longestHiddenWaitMs = 0.0;
+  } else if (g_lastPumpMs >= 0.0 && now - g_lastPumpMs > g_longestHiddenWaitMs) {
+    g_longestHiddenWaitMs = now - g_lastPumpMs;
+  }
+  g_lastPumpMs = now;
+  if (WebPageHidden() == 0) return kWebAudioLeadSeconds;
+  const double lead = 2.0 * g_longestHiddenWaitMs / 1000.0 + 1.0;
+  return lead < kWebAudioHiddenLeadSeconds ? kWebAudioHiddenLeadSeconds
+         : lead > kLongestHiddenLeadSeconds ? kLongestHiddenLeadSeconds
+                                            : lead;
+}
+
+}  // namespace
+
 bool OpenAudioDevice(int frequency, AudioDeviceTiming* timing, char* reason, size_t reasonSize) {
   if (WebAudioOpen(frequency, reason, static_cast<int>(reasonSize)) == 0) return false;
   // Until the first hand-over says better: the lead, and the estimate may
@@ -269,9 +294,10 @@ bool WebMusicHeard() { return !g_playing || g_held || WebAudioFirstHeard() != 0;
 
 void PumpWebAudio() {
   if (!g_playing) return;
+  const double now = emscripten_get_now();
+  const double lead = ScheduleLead(now);
   char reason[128] = "";
   const int state = WebAudioState(reason, sizeof reason);
-  const double now = emscripten_get_now();
   if (state != 0 && !g_held) {
     g_held = true;
     g_backClock = -1.0;
@@ -300,7 +326,6 @@ void PumpWebAudio() {
   // The picture appears a presentation delay after it is drawn: it shows
   // the music heard then, which trails the hand-over by that much less.
   const double shown = g_presentationDelay * g_rate;
-  const double lead = WebAudioLead(kWebAudioLeadSeconds, kWebAudioHiddenLeadSeconds);
   // Enough buffers for the whole lead in one pump (a hidden page's timer
   // comes once a second), and a few more.
   const int most = static_cast<int>(lead * g_rate / kChunkFrames) + 4;

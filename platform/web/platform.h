@@ -4,10 +4,10 @@
 
 // Schedules more of the music stream into Web Audio while the device plays,
 // so that a little more than kWebAudioLeadSeconds lies ahead of what is
-// heard (kWebAudioHiddenLeadSeconds while the page is hidden); hands the
-// song to the silent clock while the audio context does not run, and
-// re-joins it once the context runs again. The page's timers, every frame
-// and every change of the page's visibility call it.
+// heard (kWebAudioHiddenLeadSeconds or more while the page is hidden);
+// hands the song to the silent clock while the audio context does not run,
+// and re-joins it once the context runs again. The page's timers, every
+// frame and every change of the page's visibility call it.
 void PumpWebAudio();
 
 // False while the audio device plays but what it was first handed is not
@@ -25,9 +25,9 @@ void SetWebPresentationDelay(double seconds);
 // thread may stall (a slow frame) before the sound breaks up.
 constexpr double kWebAudioLeadSeconds = 0.2;
 
-// The same while the page is hidden, where browsers run its timers about
-// once a second.
-constexpr double kWebAudioHiddenLeadSeconds = 3.0;
+// At least this much while the page is hidden, where browsers run its
+// timers about once a second (more where they come less often).
+constexpr double kWebAudioHiddenLeadSeconds = 4.0;
 
 // Frames presented (buffer swaps) since the page started.
 int WebPresentedFrames();
