@@ -36,8 +36,11 @@ constexpr int kMaxModules = 4;
 // A chunk's mark is the position at its end, so a row that starts inside a
 // chunk is reported up to one chunk early.
 constexpr int kChunkFrames = 64;
-// Marks kept per module: 2048 chunks, about 3 s of audio, far above any latency.
-constexpr int kMarkCount = 2048;
+// Marks kept per module: 8192 chunks, about 12 s of audio, above the
+// deepest schedule of any device (a hidden page's, at most 8 s). A heard
+// frame older than the oldest mark would be given that mark's position,
+// ahead of what is heard.
+constexpr int kMarkCount = 8192;
 // A device that has pulled nothing for this long past the latency it last
 // reported (what it still had to play) has stopped taking sound; the
 // silent clock takes over.

@@ -69,6 +69,7 @@ cp "$LANTERN_ROOT/platform/web/page.js" "$LANTERN_ROOT/platform/web/page.css" \
   "$LANTERN_ROOT/platform/web/install.js" "$LANTERN_ROOT/platform/web/manifest.webmanifest" "$site.new/"
 cp "$LANTERN_ROOT"/build/icons/web/*.png "$site.new/icons/"
 cp "$out/wasm/lantern.js" "$out/wasm/lantern.wasm" "$site.new/"
+cp "$LANTERN_ROOT/platform/web/audio_state.js" "$site.new/audio_state.js"
 (
   cd "$LANTERN_ROOT/build/data"
   find . -maxdepth 1 -type f ! -name '.*' -printf '%f\n' | LC_ALL=C sort >"$site.new/data/files.txt"

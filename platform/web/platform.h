@@ -4,7 +4,10 @@
 
 // Schedules more of the music stream into Web Audio while the device plays,
 // so that a little more than kWebAudioLeadSeconds lies ahead of what is
-// heard. The page's timers and every frame call it.
+// heard (kWebAudioHiddenLeadSeconds or more while the page is hidden);
+// hands the song to the silent clock while the audio context does not run,
+// and re-joins it once the context runs again. The page's timers, every
+// frame and every change of the page's visibility call it.
 void PumpWebAudio();
 
 // False while the audio device plays but what it was first handed is not
@@ -21,6 +24,10 @@ void SetWebPresentationDelay(double seconds);
 // Seconds of audio kept scheduled ahead of the audio clock: what the main
 // thread may stall (a slow frame) before the sound breaks up.
 constexpr double kWebAudioLeadSeconds = 0.2;
+
+// At least this much while the page is hidden, where browsers run its
+// timers about once a second (more where they come less often).
+constexpr double kWebAudioHiddenLeadSeconds = 4.0;
 
 // Frames presented (buffer swaps) since the page started.
 int WebPresentedFrames();

@@ -16,7 +16,9 @@
 // setViewport(shape) (a phone turned), devtools(method, params)
 // (Chromium's DevTools protocol; null elsewhere), messages (console
 // messages and uncaught errors as {type, text}; null where the driver
-// cannot see the console), close(). open's options: viewport, a device
+// cannot see the console), hide() (another tab in front, or in WebKit the
+// window taken off the screen; resolves to a function that shows the page
+// again), close(). open's options: viewport, a device
 // shape {width,
 // height, deviceScaleFactor, isMobile, hasTouch, isLandscape} (Chromium
 // emulates the device; Firefox and WebKit size the viewport or window),
@@ -70,8 +72,10 @@ function chromiumOptions(sound, extraArgs, window) {
     executablePath: "/usr/bin/chromium",
     headless: !window,
     defaultViewport: VIEWPORT,
-    // puppeteer mutes a headless browser; the checks listen to it.
-    ignoreDefaultArgs: ["--mute-audio"],
+    // puppeteer mutes a headless browser and keeps a hidden page's timers
+    // and process as if it were shown; the checks listen to it, and hide
+    // pages as a viewer does.
+    ignoreDefaultArgs: ["--mute-audio", "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows", "--disable-renderer-backgrounding"],
     args: [
       "--no-sandbox",
       "--use-angle=swiftshader",
@@ -138,6 +142,14 @@ async function puppeteerPage(browser, url, { viewport, init } = {}, chromium) {
     // Chromium's DevTools protocol, for what only the browser knows.
     devtools: chromium ? async (method, params) => (await page.createCDPSession()).send(method, params) : null,
     close: () => page.close(),
+    hide: async () => {
+      const other = await browser.newPage();
+      await other.bringToFront();
+      return async () => {
+        await other.close();
+        await page.bringToFront();
+      };
+    },
   };
   return self;
 }
@@ -290,6 +302,17 @@ async function launchWebKit(sound) {
         devtools: null,
         screenshot: async () => Buffer.from(await call("GET", `${s}/screenshot`), "base64"),
         setViewport: sizeWindow,
+        // MiniBrowser opens another tab or window without hiding this one
+        // (on an X server with no window manager nothing covers it): its
+        // window is taken off the screen instead, as minimising does.
+        hide: async () => {
+          const title = await evaluate(() => document.title);
+          const id = execFileSync("xdotool", ["search", "--name", title]).toString().trim().split("\n")[0];
+          execFileSync("xdotool", ["windowunmap", "--sync", id]);
+          return async () => {
+            execFileSync("xdotool", ["windowmap", "--sync", id]);
+          };
+        },
         close: async () => {
           // The session keeps one window: a blank page ends the show's.
           await call("POST", `${s}/url`, { url: "about:blank" });

@@ -8,7 +8,8 @@
 # Starts, in a private runtime folder, a PulseAudio server with a null sink
 # that the browser plays into and the checks listen to, and for Firefox and
 # WebKit an X server (Xvfb picks a free display); stops them at the end.
-# Usage: run.sh ENGINE BUILD_DIR (the native build, for lantern-capture)
+# Usage: run.sh ENGINE BUILD_DIR (the native build, for lantern-capture);
+# LANTERN_WEB_ONLY="FILE..." runs only those test files.
 set -euo pipefail
 engine="${1:?usage: run.sh ENGINE BUILD_DIR}"
 build="$(cd "${2:?usage: run.sh ENGINE BUILD_DIR}" && pwd)"
@@ -26,7 +27,7 @@ esac
 bash "$root/scripts/build-web.sh"
 [ -f "$site/index.html" ] && [ -f "$site/lantern.wasm" ] || { echo "$me: no web folder at $site" >&2; exit 1; }
 [ -x "$build/lantern-capture" ] || { echo "$me: $build/lantern-capture is missing" >&2; exit 1; }
-for tool in "$browser" pulseaudio parec Xvfb; do
+for tool in "$browser" pulseaudio parec Xvfb openmpt123 xdotool; do
   command -v "$tool" >/dev/null || { echo "$me: $tool is not installed (scripts/setup.sh lists it)" >&2; exit 1; }
 done
 
@@ -43,4 +44,4 @@ trap lantern_web_servers_stop EXIT
 lantern_web_servers_start "$me" "$([ "$engine" = chromium ] && echo no || echo yes)"
 
 export LANTERN_WEB_SITE="$site" LANTERN_BUILD_DIR="$build" LANTERN_WEB_DRIVER="$driver" LANTERN_WEB_ENGINE="$engine"
-node --test --test-concurrency=1 "$root"/tests/web/*.test.mjs
+node --test --test-concurrency=1 ${LANTERN_WEB_ONLY:-"$root"/tests/web/*.test.mjs}
