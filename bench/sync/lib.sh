@@ -71,7 +71,7 @@ sync_kill_pulse() {
 
 # sync_sink_rate SINK: the sink's sample rate now, in Hz.
 sync_sink_rate() {
-  pactl list sinks short | awk -F'\t' -v sink="$1" '$2 == sink {split($4, spec, " "); sub("Hz", "", spec[3]); print spec[3]}'
+  pactl list sinks short | awk -F'\t' -v sink="$1" '$2 == sink {split($4, format, " "); sub("Hz", "", format[3]); print format[3]}'
 }
 
 # sync_show_input: the sink input of the show's stream (the native
