@@ -390,7 +390,10 @@ int Run(const Options& options) {
   InitRenderState();
   capture::FrameReadback readback;
   const bool wantPixels = !outDir.empty() || !video.empty() || !sheetPath.empty();
-  if (wantPixels && !readback.Init(width, height, 3, &error)) {
+  // H.264's frames come back as four-byte pictures (the video pipe makes
+  // them I420); the PNGs, the contact sheet and FFV1 take BGR.
+  const bool yuvVideo = !video.empty() && capture::TakesYuvFrames(options.quality);
+  if (wantPixels && !readback.Init(layout, 3, yuvVideo, &error)) {
     readback.Release();
     DestroyContext(&gl);
     return Fail(error);
@@ -436,16 +439,20 @@ int Run(const Options& options) {
     const Pending p = pending.front();
     pending.pop_front();
     capture::Picture picture = pool.Take(0);
-    readback.Collect(&picture);
-    picture.frameWidth = layout.width;
-    picture.frameHeight = layout.height;
-    picture.left = layout.left;
-    picture.top = layout.top;
+    capture::Picture videoPicture;
+    if (yuvVideo) videoPicture = pool.Take(0);
+    readback.Collect(&picture, yuvVideo ? &videoPicture : nullptr);
+    for (capture::Picture* framed : {&picture, &videoPicture}) {
+      framed->frameWidth = layout.width;
+      framed->frameHeight = layout.height;
+      framed->left = layout.left;
+      framed->top = layout.top;
+    }
     if (p.sheet) sheet.Add(p.order, picture);
     if (!outDir.empty()) {
       char name[32];
       std::snprintf(name, sizeof name, "/frame-%06lld.png", static_cast<long long>(p.frame));
-      const bool ok = video.empty() ? pngs.Submit(outDir + name, std::move(picture))
+      const bool ok = video.empty() || yuvVideo ? pngs.Submit(outDir + name, std::move(picture))
                                     : pngs.Submit(outDir + name, picture);
       if (!ok) {
         pngs.Finish(&error);
@@ -453,13 +460,12 @@ int Run(const Options& options) {
       }
     }
     if (!video.empty()) {
-      if (!pipe.WriteFrame(std::move(picture))) {
+      if (!pipe.WriteFrame(std::move(yuvVideo ? videoPicture : picture))) {
         error = "ffmpeg stopped reading the video";
         return false;
       }
-    } else if (outDir.empty()) {
-      pool.Give(std::move(picture));
     }
+    if (yuvVideo || (video.empty() && outDir.empty())) pool.Give(std::move(picture));
     return true;
   };
 
@@ -537,7 +543,7 @@ int Run(const Options& options) {
           failed = true;
           break;
         }
-        readback.Read();
+        readback.Read(!yuvVideo || !outDir.empty() || toSheet);
         pending.push_back({k, seen.order, toSheet});
         if (toSheet) sheetTaken[static_cast<size_t>(seen.order)] = true;
         if (options.stats) {

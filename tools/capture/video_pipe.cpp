@@ -18,6 +18,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "tools/capture/yuv.h"
+
 extern char** environ;
 
 namespace capture {
@@ -105,11 +107,11 @@ bool CheckEncoders(const std::string& ffmpeg, Quality quality, std::string* erro
 }
 
 std::vector<std::string> EncoderArguments(Quality quality, const Rate& rate) {
-  // RGB to BT.709 studio-range YUV 4:2:0 (swscale's unscaled path from
-  // BGR24, which honours the matrix), and the stream tagged as such, so
-  // that players and sites turn it back into the right colours.
+  // The frames come already in BT.709 studio-range YUV 4:2:0 (made while
+  // drawing, see readback.cpp); the stream is tagged as such, so that
+  // players and sites turn it back into the right colours.
   const std::vector<std::string> bt709 = {
-      "-vf", "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p", "-colorspace", "bt709",
+      "-colorspace", "bt709",
       "-color_primaries", "bt709", "-color_trc", "bt709", "-color_range", "tv"};
   std::vector<std::string> args;
   switch (quality) {
@@ -141,6 +143,10 @@ std::vector<std::string> EncoderArguments(Quality quality, const Rate& rate) {
   }
   return args;
 }
+
+bool TakesYuvFrames(Quality quality) { return quality != Quality::kLossless; }
+
+const char* FramePixelFormat(Quality quality) { return TakesYuvFrames(quality) ? "yuv420p" : "bgr24"; }
 
 std::string FindFfmpeg() {
   const char* path = std::getenv("PATH");
@@ -193,7 +199,7 @@ bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int fr
   const std::string audioIn = "pipe:" + std::to_string(kChildAudioFd);
   std::vector<std::string> args = {
       ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
-      "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", "bgr24",
+      "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", FramePixelFormat(quality),
       "-video_size", size,
       "-framerate", fps, "-i", videoIn,
       "-probesize", "32", "-analyzeduration", "0", "-f", "f32le", "-ar", "44100", "-ac", "2", "-i", audioIn,
@@ -235,9 +241,11 @@ bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int fr
 
 bool VideoPipe::WriteFrame(Picture&& frame) {
   std::unique_lock<std::mutex> lock(mutex_);
-  // Three frames queued are enough to ride out ffmpeg's uneven pace
-  // without holding many big frames.
-  room_.wait(lock, [this] { return videoQueue_.size() < 3 || videoFailed_; });
+  // Up to 24 MB of frames queued (at least three, at most twelve) ride out
+  // the uneven pace of the drawing (its cheap scenes run ahead) and of
+  // ffmpeg without holding many big frames.
+  const size_t queued = std::clamp<size_t>((24u << 20) / std::max<size_t>(frame.pixels.size(), 1), 3, 12);
+  room_.wait(lock, [this, queued] { return videoQueue_.size() < queued || videoFailed_; });
   if (videoFailed_) return false;
   videoQueue_.push_back(std::move(frame));
   wake_.notify_all();
@@ -257,6 +265,20 @@ void VideoPipe::WriteAudio(const float* interleaved, int64_t frames) {
 // The frame's rows top first, the bars from one row of zeros, handed to
 // the pipe without a copy.
 bool VideoPipe::WriteRows(const Picture& frame) {
+  if (frame.pixelBytes == 4) {
+    // Turned into the encoder's I420 here, beside the drawing: half the
+    // bytes through the pipe and no conversion in ffmpeg.
+    Layout layout;
+    layout.width = frameWidth_;
+    layout.height = frameHeight_;
+    layout.pictureWidth = frame.width;
+    layout.pictureHeight = frame.height;
+    layout.left = frame.left;
+    layout.top = frame.top;
+    i420_.resize(I420Bytes(frameWidth_, frameHeight_));
+    PictureToI420(frame.pixels.data(), frame.bgr, layout, i420_.data());
+    return WriteAll(videoFd_, i420_.data(), i420_.size());
+  }
   std::vector<iovec> parts;
   parts.reserve(static_cast<size_t>(frameHeight_) * 3);
   const size_t full = static_cast<size_t>(frameWidth_) * 3;

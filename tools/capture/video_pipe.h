@@ -33,6 +33,13 @@ std::string FindFfmpeg();
 // message naming the first one missing.
 bool CheckEncoders(const std::string& ffmpeg, Quality quality, std::string* error);
 
+// Whether the preset's frames go to ffmpeg as I420 (BT.709 studio range,
+// the encoder's own format), made by the video thread from four-byte
+// pictures; else as BGR.
+bool TakesYuvFrames(Quality quality);
+// ffmpeg's name for the frames' pixel format: "yuv420p" or "bgr24".
+const char* FramePixelFormat(Quality quality);
+
 // ffmpeg's arguments after its inputs: the encoders and their settings.
 std::vector<std::string> EncoderArguments(Quality quality, const Rate& rate);
 
@@ -43,7 +50,8 @@ class VideoPipe {
   // false with a message when it cannot. Written pictures go back to `pool`.
   bool Start(const std::string& ffmpeg, const std::string& path, int frameWidth, int frameHeight, const Rate& rate,
              Quality quality, PicturePool* pool, std::string* error);
-  // Queues one frame (BGR, framed as the picture says) for the video
+  // Queues one frame (its picture framed as it says: four bytes a pixel
+  // where the preset takes I420, else BGR) for the video
   // thread; waits only while a few frames are already queued. False once
   // ffmpeg has stopped reading.
   bool WriteFrame(Picture&& frame);
@@ -66,6 +74,7 @@ class VideoPipe {
   int frameHeight_ = 0;
   PicturePool* pool_ = nullptr;
   std::vector<uint8_t> black_;
+  std::vector<uint8_t> i420_;  // the video thread's frame being written
   std::thread audioThread_;
   std::thread videoThread_;
   std::mutex mutex_;

@@ -13,7 +13,7 @@
 
 namespace capture {
 
-// A picture of 3 bytes a pixel, and the frame it is written in.
+// A picture of 3 (or 4) bytes a pixel, and the frame it is written in.
 // bottomUp: rows stored as OpenGL reads them back (the first row is the
 // bottom of the picture). bgr: bytes in the order blue, green, red, else
 // red, green, blue. The frame is
@@ -25,6 +25,9 @@ struct Picture {
   int height = 0;
   bool bottomUp = false;
   bool bgr = false;
+  // Bytes a pixel: 3, or 4 with the fourth unused (as the video's frames
+  // are read back; only the video pipe takes those).
+  int pixelBytes = 3;
   std::vector<uint8_t> pixels;
   int frameWidth = 0;
   int frameHeight = 0;
@@ -36,7 +39,7 @@ struct Picture {
   // Row y of the picture, counted from its top.
   const uint8_t* Row(int y) const {
     const int stored = bottomUp ? height - 1 - y : y;
-    return pixels.data() + static_cast<size_t>(stored) * static_cast<size_t>(width) * 3;
+    return pixels.data() + static_cast<size_t>(stored) * static_cast<size_t>(width) * static_cast<size_t>(pixelBytes);
   }
 };
 
