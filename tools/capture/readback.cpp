@@ -65,8 +65,7 @@ void FrameReadback::Read(bool bgr) {
   slot.hasBgr = bgr;
   if (bgr) {
     glBindBuffer(GL_PIXEL_PACK_BUFFER, slot.bgrBuffer);
-    // BGR: ffmpeg turns it into YUV 4:2:0 on its fastest path (BGR24 is the
-    // one packed RGB layout with a special unscaled converter).
+    // BGR, as the PNG writers, the contact sheet and FFV1's bgr0 take it.
     glReadPixels(0, 0, width_, height_, GL_BGR, GL_UNSIGNED_BYTE, nullptr);
   }
   if (video_) {
@@ -86,23 +85,17 @@ void FrameReadback::Collect(Picture* bgr, Picture* video) {
   }
   glDeleteSync(slot.fence);
   slot.fence = nullptr;
-  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
-  if (bgr != nullptr && slot.hasBgr) {
-    bgr->width = width_;
-    bgr->height = height_;
-    bgr->bottomUp = true;
-    bgr->bgr = true;
-    bgr->pixelBytes = 3;
-    CopyOut(slot.bgrBuffer, pixels * 3, &bgr->pixels);
-  }
-  if (video != nullptr && video_) {
-    video->width = width_;
-    video->height = height_;
-    video->bottomUp = true;
-    video->bgr = false;
-    video->pixelBytes = 4;
-    CopyOut(slot.videoBuffer, pixels * 4, &video->pixels);
-  }
+  // A bottom-up picture of the buffer's pixels: BGR, or R, G, B, unused.
+  auto fill = [this](GLuint buffer, int pixelBytes, Picture* picture) {
+    picture->width = width_;
+    picture->height = height_;
+    picture->bottomUp = true;
+    picture->bgr = pixelBytes == 3;
+    picture->pixelBytes = pixelBytes;
+    CopyOut(buffer, static_cast<size_t>(width_) * static_cast<size_t>(height_) * pixelBytes, &picture->pixels);
+  };
+  if (bgr != nullptr && slot.hasBgr) fill(slot.bgrBuffer, 3, bgr);
+  if (video != nullptr && video_) fill(slot.videoBuffer, 4, video);
   first_ = (first_ + 1) % static_cast<int>(slots_.size());
   --count_;
 }
