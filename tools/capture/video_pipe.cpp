@@ -107,8 +107,8 @@ bool CheckEncoders(const std::string& ffmpeg, Quality quality, std::string* erro
 }
 
 std::vector<std::string> EncoderArguments(Quality quality, const Rate& rate) {
-  // The frames come already in BT.709 studio-range YUV 4:2:0 (made while
-  // drawing, see readback.cpp); the stream is tagged as such, so that
+  // The frames come already in BT.709 studio-range YUV 4:2:0 (made by the
+  // video thread, see yuv.h); the stream is tagged as such, so that
   // players and sites turn it back into the right colours.
   const std::vector<std::string> bt709 = {
       "-colorspace", "bt709",
@@ -262,8 +262,9 @@ void VideoPipe::WriteAudio(const float* interleaved, int64_t frames) {
   wake_.notify_all();
 }
 
-// The frame's rows top first, the bars from one row of zeros, handed to
-// the pipe without a copy.
+// A four-byte picture as the whole I420 frame; a BGR one as the frame's
+// rows top first, the bars from one row of zeros, handed to the pipe
+// without a copy.
 bool VideoPipe::WriteRows(const Picture& frame) {
   if (frame.pixelBytes == 4) {
     // Turned into the encoder's I420 here, beside the drawing: half the
