@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -54,6 +55,19 @@ bool WriteAllV(int fd, std::vector<iovec>* iov) {
     while (first < iov->size() && (*iov)[first].iov_len == 0) ++first;
   }
   return true;
+}
+
+// The encoding (ffmpeg, and the threads feeding it) runs 10 nice levels
+// below the drawing: it takes the CPU time the drawing leaves (llvmpipe's
+// threads wait on each other every frame) before any the drawing wants,
+// and falls behind at most as far as the frame queue lets it before the
+// drawing waits for it. Side by side over orders 0 to 11 on two cores,
+// 69 to 73 s against 76 s at equal priority. Linux keeps a nice value per
+// thread, so this touches only the calling thread and what it starts.
+void LowerThisThreadsPriority() {
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, 0);
+  if (errno == 0) setpriority(PRIO_PROCESS, 0, std::min(current + 10, 19));
 }
 
 bool WriteAll(int fd, const void* data, size_t bytes) {
@@ -216,7 +230,12 @@ bool VideoPipe::Start(const std::string& ffmpeg, const std::string& path, int fr
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, audio[0], kChildAudioFd);
   posix_spawn_file_actions_adddup2(&actions, video[0], kChildVideoFd);
-  const int spawned = posix_spawn(&child_, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+  // ffmpeg starts from a thread of lower priority and inherits it.
+  int spawned = 0;
+  std::thread([&] {
+    LowerThisThreadsPriority();
+    spawned = posix_spawn(&child_, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+  }).join();
   posix_spawn_file_actions_destroy(&actions);
   close(video[0]);
   close(audio[0]);
@@ -300,6 +319,7 @@ bool VideoPipe::WriteRows(const Picture& frame) {
 }
 
 void VideoPipe::VideoLoop() {
+  LowerThisThreadsPriority();
   for (;;) {
     Picture frame;
     {
@@ -324,6 +344,7 @@ void VideoPipe::VideoLoop() {
 }
 
 void VideoPipe::AudioLoop() {
+  LowerThisThreadsPriority();
   for (;;) {
     std::vector<float> chunk;
     {
