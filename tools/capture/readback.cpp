@@ -42,10 +42,9 @@ bool FrameReadback::Init(const Layout& layout, int slots, bool video, std::strin
   video_ = video;
   slots_.assign(static_cast<size_t>(slots), Slot{});
   const GLsizeiptr pixels = static_cast<GLsizeiptr>(width_) * height_;
+  // BGR buffers are made at the first read that wants one: a video-only
+  // capture never does, and at 7680x4320 three of them are 224 MB.
   for (Slot& slot : slots_) {
-    glGenBuffers(1, &slot.bgrBuffer);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, slot.bgrBuffer);
-    glBufferData(GL_PIXEL_PACK_BUFFER, pixels * 3, nullptr, GL_STREAM_READ);
     if (video_) {
       glGenBuffers(1, &slot.videoBuffer);
       glBindBuffer(GL_PIXEL_PACK_BUFFER, slot.videoBuffer);
@@ -64,6 +63,11 @@ void FrameReadback::Read(bool bgr) {
   glReadBuffer(GL_BACK);
   slot.hasBgr = bgr;
   if (bgr) {
+    if (slot.bgrBuffer == 0) {
+      glGenBuffers(1, &slot.bgrBuffer);
+      glBindBuffer(GL_PIXEL_PACK_BUFFER, slot.bgrBuffer);
+      glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(width_) * height_ * 3, nullptr, GL_STREAM_READ);
+    }
     glBindBuffer(GL_PIXEL_PACK_BUFFER, slot.bgrBuffer);
     // BGR, as the PNG writers, the contact sheet and FFV1's bgr0 take it.
     glReadPixels(0, 0, width_, height_, GL_BGR, GL_UNSIGNED_BYTE, nullptr);
