@@ -341,12 +341,37 @@ void StandbyThread() {
   }
 }
 
-int64_t HeardFrameNow() {
-  if (!g_clockRunning) return 0;
+// The stream frame the listener's clock stands at now, whether or not it
+// has been rendered yet. Caller holds g_positionMutex.
+int64_t ClockFrameNow() {
   int64_t elapsed = FramesIn(NowMicros() - g_clockRefMicros);
   if (elapsed > g_extrapolationLimit) elapsed = g_extrapolationLimit;
-  const int64_t heard = g_clockRefFrame - g_latencyFrames + elapsed;
+  return g_clockRefFrame - g_latencyFrames + elapsed;
+}
+
+int64_t HeardFrameNow() {
+  if (!g_clockRunning) return 0;
+  const int64_t heard = ClockFrameNow();
   return heard < g_renderedFrames - 1 ? heard : g_renderedFrames - 1;
+}
+
+// While the music is silent, renders the stream up to the listener's clock
+// where the silent player has fallen behind it (its thread kept off the CPU
+// on a busy machine, or a browser's timer that comes once a second), so
+// that a song started now starts at what is heard now rather than in the
+// past, its first rows skipped. Caller holds g_moduleMutex.
+void CatchUpSilentStream() {
+  constexpr int kSkipFrames = static_cast<int>(sizeof g_skipBuffer / sizeof g_skipBuffer[0] / 2);
+  while (MusicIsSilent()) {
+    int64_t behind;
+    {
+      std::lock_guard<std::mutex> lock(g_positionMutex);
+      if (!g_clockRunning) return;
+      behind = ClockFrameNow() - g_renderedFrames;
+    }
+    if (behind <= 0) return;
+    RenderStream(g_skipBuffer, behind < kSkipFrames ? static_cast<int>(behind) : kSkipFrames);
+  }
 }
 
 // The frame that will be heard when a frame drawn now reaches the screen,
@@ -641,6 +666,7 @@ void PlayMusicFrom(uint32_t handle, int order, int row) {
     }
   }
   const uint32_t start = PositionWord(slot.module);
+  CatchUpSilentStream();
   slot.playing = true;
   slot.ended = false;
   std::lock_guard<std::mutex> lock(g_positionMutex);
