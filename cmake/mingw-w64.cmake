@@ -1,6 +1,6 @@
 # Cross-compiling lantern for 64-bit Windows with Debian's mingw-w64 (the
-# -posix variant, which has std::thread). The cross-built libopenmpt is found
-# through LANTERN_WINDOWS_DEPS (see scripts/build-windows.sh).
+# -posix variant, which has std::thread). libopenmpt is compiled from its
+# source package with the program (see scripts/build-windows.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -1,25 +1,15 @@
 # The Windows program's dependencies, included by CMakeLists.txt when it
-# builds for Windows: libopenmpt from the prefix scripts/build-windows.sh
-# cross-builds (LANTERN_WINDOWS_DEPS), OpenGL, GLU and winmm from mingw-w64,
-# everything linked statically into one GUI program that needs no DLL of its
-# own, with its icon and version as resources. Only the program and its
-# platform check are built: generators, tests and benchmarks run on the
-# build machine.
-set(LANTERN_WINDOWS_DEPS "" CACHE PATH "Prefix holding the cross-built static libopenmpt")
-find_path(LANTERN_OPENMPT_INCLUDE_DIR libopenmpt/libopenmpt.h
-  PATHS ${LANTERN_WINDOWS_DEPS}/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-find_library(LANTERN_OPENMPT_LIBRARY NAMES libopenmpt.a
-  PATHS ${LANTERN_WINDOWS_DEPS}/lib NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-if(NOT LANTERN_OPENMPT_INCLUDE_DIR OR NOT LANTERN_OPENMPT_LIBRARY)
-  message(FATAL_ERROR "No static libopenmpt for Windows under LANTERN_WINDOWS_DEPS="
-    "'${LANTERN_WINDOWS_DEPS}'; scripts/build-windows.sh builds one there.")
-endif()
-add_library(lantern_windows_openmpt INTERFACE)
-target_include_directories(lantern_windows_openmpt INTERFACE ${LANTERN_OPENMPT_INCLUDE_DIR})
-# libopenmpt names ole32 and rpcrt4 for static linking (its Libs.private).
-target_link_libraries(lantern_windows_openmpt INTERFACE ${LANTERN_OPENMPT_LIBRARY} ole32 rpcrt4)
+# builds for Windows: libopenmpt compiled from Debian's source package
+# (LANTERN_OPENMPT_SOURCE, fetched by scripts/build-windows.sh), OpenGL, GLU
+# and winmm from mingw-w64, everything linked statically into one GUI
+# program that needs no DLL of its own, with its icon and version as
+# resources. Only the program and its platform check are built: generators,
+# tests and benchmarks run on the build machine.
+include(${CMAKE_SOURCE_DIR}/cmake/openmpt_source.cmake)
+# -O2, as libopenmpt's own build compiles it, rather than the release -O3.
+target_compile_options(openmpt PRIVATE -O2)
 
-set(LANTERN_WINDOWS_LIBRARIES lantern_windows_openmpt opengl32 glu32 winmm)
+set(LANTERN_WINDOWS_LIBRARIES openmpt opengl32 glu32 winmm)
 
 # The icon and the version block (platform/win32/lantern.rc.in), compiled by
 # windres. The icon is drawn by the native lantern-gen-assets --icons

@@ -3,8 +3,9 @@
 # build-windows/lantern-windows.zip: lantern.exe, the show's data made by the
 # native generators, and README.txt for Windows users.
 #
-# libopenmpt for Windows is built once from Debian's source package into
-# build-windows/deps/ and reused while its recipe stays the same.
+# libopenmpt for Windows is compiled from Debian's source package (fetched
+# once into build-windows/deps/source) as part of the program's CMake build,
+# so later runs compile only what changed.
 #
 # Usage: scripts/build-windows.sh [NATIVE_BUILD_DIR]
 #   With no argument it installs what is missing and builds the native tree
@@ -26,42 +27,10 @@ fi
 
 out="$LANTERN_ROOT/build-windows"
 deps="$out/deps"
-prefix="$deps/prefix"
 mkdir -p "$out"
 
-# --- libopenmpt, static, for x86_64-w64-mingw32 ------------------------------
-# Only libopenmpt itself: no optional codecs (the show's MO3 has plain
-# samples), no player, examples, tests or documentation, no debug info.
-openmpt_flags="-O2"
-openmpt_configure=(
-  --host=x86_64-w64-mingw32
-  CC=x86_64-w64-mingw32-gcc-posix CXX=x86_64-w64-mingw32-g++-posix
-  "CFLAGS=$openmpt_flags" "CXXFLAGS=$openmpt_flags"
-  --disable-shared --enable-static
-  --without-zlib --without-mpg123 --without-ogg --without-vorbis --without-vorbisfile
-  --without-portaudio --without-portaudiocpp --without-pulseaudio --without-sndfile --without-flac
-  --disable-openmpt123 --disable-examples --disable-tests --disable-doxygen-doc
-)
-recipe="libopenmpt (Debian bookworm source) ${openmpt_configure[*]}"
-if [ -f "$prefix/lib/libopenmpt.a" ] && [ "$(cat "$prefix/.recipe" 2>/dev/null)" = "$recipe" ]; then
-  echo "libopenmpt for Windows: reused from $prefix"
-else
-  started=$(date +%s)
-  echo "libopenmpt for Windows: building from Debian's source package (a few minutes, once)"
-  source_dir="$(bash "$LANTERN_ROOT/scripts/fetch-source.sh" libopenmpt "$deps/source")"
-  rm -rf "$deps/obj" "$prefix"
-  mkdir -p "$deps/obj"
-  if ! (cd "$deps/obj" &&
-    "$source_dir/configure" --prefix="$prefix" "${openmpt_configure[@]}" >configure.log 2>&1 &&
-    make -j "$(nproc)" >make.log 2>&1 && make install >install.log 2>&1); then
-    echo "build-windows.sh: libopenmpt failed to build; the end of its logs in $deps/obj:" >&2
-    tail -n 20 "$deps/obj"/*.log >&2
-    exit 1
-  fi
-  echo "$recipe" >"$prefix/.recipe"
-  rm -rf "$deps/obj"
-  echo "libopenmpt for Windows: built in $(($(date +%s) - started)) s"
-fi
+# --- libopenmpt's source ------------------------------------------------------
+openmpt_source="$(bash "$LANTERN_ROOT/scripts/fetch-source.sh" libopenmpt "$deps/source")"
 
 # --- The icon ----------------------------------------------------------------
 # Drawn by the native generator; copied over only when its bytes change, so
@@ -75,7 +44,7 @@ rm -rf "$out/icons.new"
 
 # --- lantern.exe ---------------------------------------------------------------
 cmake -S "$LANTERN_ROOT" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$LANTERN_ROOT/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DLANTERN_WINDOWS_DEPS="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release -DLANTERN_OPENMPT_SOURCE="$openmpt_source" \
   -DLANTERN_WINDOWS_ICON="$out/icons/lantern.ico" >/dev/null
 cmake --build "$out" -j "$(nproc)" --target lantern lantern-win32-check
 
