@@ -151,7 +151,8 @@ int g_fadeFramesLeft = 0;
 float g_chunk[kChunkFrames * 2];
 float g_silentBuffer[kChunkFrames * 2];
 // Where a re-join renders the stretch it skips (device's thread).
-float g_skipBuffer[kChunkFrames * 16 * 2];
+constexpr int kSkipBufferFrames = kChunkFrames * 16;
+float g_skipBuffer[kSkipBufferFrames * 2];
 
 int64_t NowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -361,7 +362,6 @@ int64_t HeardFrameNow() {
 // that a song started now starts at what is heard now rather than in the
 // past, its first rows skipped. Caller holds g_moduleMutex.
 void CatchUpSilentStream() {
-  constexpr int kSkipFrames = static_cast<int>(sizeof g_skipBuffer / sizeof g_skipBuffer[0] / 2);
   while (MusicIsSilent()) {
     int64_t behind;
     {
@@ -370,7 +370,7 @@ void CatchUpSilentStream() {
       behind = ClockFrameNow() - g_renderedFrames;
     }
     if (behind <= 0) return;
-    RenderStream(g_skipBuffer, behind < kSkipFrames ? static_cast<int>(behind) : kSkipFrames);
+    RenderStream(g_skipBuffer, behind < kSkipBufferFrames ? static_cast<int>(behind) : kSkipBufferFrames);
   }
 }
 
@@ -474,7 +474,6 @@ void RenderMusicForDeviceQueued(float* out, int frames, int64_t queuedFrames) {
   // ms): the device's own latency figures count it, so the clock stays true.
   int pad = 0;
   if (rejoin) {
-    constexpr int kSkipFrames = static_cast<int>(sizeof g_skipBuffer / sizeof g_skipBuffer[0] / 2);
     for (;;) {
       int64_t behind;
       {
@@ -483,7 +482,7 @@ void RenderMusicForDeviceQueued(float* out, int frames, int64_t queuedFrames) {
         if (behind < 0) pad = static_cast<int>(-behind < frames ? -behind : frames);
       }
       if (behind <= 0) break;
-      RenderStream(g_skipBuffer, behind < kSkipFrames ? static_cast<int>(behind) : kSkipFrames);
+      RenderStream(g_skipBuffer, behind < kSkipBufferFrames ? static_cast<int>(behind) : kSkipBufferFrames);
     }
     g_fadeFramesLeft = kFadeInFrames;
   }
